@@ -1,0 +1,57 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class Jvm;
+
+// Knows how an application image is laid out and turns that into a ready
+// Jvm: finds and reads the configuration, expands its path macros, lets
+// command-line arguments replace the configured ones, puts the application
+// directory on the runtime's library search path and finds the runtime's
+// launcher library.
+class AppLauncher {
+ public:
+  // Reads the launcher's path and command-line arguments.
+  AppLauncher();
+
+  AppLauncher& setRootDir(const std::string& v) {
+    rootDir = v;
+    return *this;
+  }
+  AppLauncher& setAppDir(const std::string& v) {
+    appDir = v;
+    return *this;
+  }
+  AppLauncher& setLibEnvVariableName(const std::string& v) {
+    libEnvVariableName = v;
+    return *this;
+  }
+  AppLauncher& setDefaultRuntimeDir(const std::string& v) {
+    defaultRuntimeDir = v;
+    return *this;
+  }
+  // Relative to the runtime directory; tried in the order added.
+  AppLauncher& addJvmLibName(const std::string& v) {
+    jvmLibNames.push_back(v);
+    return *this;
+  }
+
+  // A new Jvm the caller owns; reads the configuration on every call.
+  Jvm* createJvmLauncher() const;
+
+  // Creates a Jvm, launches it and destroys it.
+  void launch() const;
+
+  // Whether the library search-path variable lists appDir exactly.
+  bool libEnvVariableContainsAppDir() const;
+
+ private:
+  std::vector<std::string> commandArgs;
+  std::string launcherPath;
+  std::string defaultRuntimeDir;
+  std::string appDir;
+  std::string libEnvVariableName;
+  std::string rootDir;
+  std::vector<std::string> jvmLibNames;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <new>
+#include <string>
+#include <vector>
+
+namespace SysInfo {
+
+// The arguments given to main on the launcher's first pass; written once,
+// before any other thread exists, and only read afterwards.
+extern int argc;
+extern char** argv;
+
+enum CommandArgProgramNameMode {
+  IncludeProgramName = 0,
+  ExcludeProgramName = 1,
+};
+
+// Absolute path of the running executable, with symbolic links at its last
+// component followed.
+std::string getProcessModulePath();
+
+// `path` is NUL-terminated (its last element is the NUL). Follows symbolic
+// links at the last component; directory components are left as they are.
+std::string getRealPath(const std::vector<char>& path);
+
+// The process arguments, less those that start with "-psn_" (added by macOS
+// when an application is started from the desktop).
+std::vector<std::string> getCommandArgs(
+    CommandArgProgramNameMode progNameMode = ExcludeProgramName);
+
+std::string getEnvVariable(const std::string& name);
+std::string getEnvVariable(const std::nothrow_t&, const std::string& name,
+                           const std::string& defValue);
+bool isEnvVariableSet(const std::string& name);
+void setEnvVariable(const std::string& name, const std::string& value);
+
+}  // namespace SysInfo
