@@ -1,0 +1,361 @@
+#include "CfgFile.h"
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ErrorHandling.h"
+#include "Log.h"
+#include "TempDir.h"
+
+namespace {
+
+typedef CfgFile::Id<CfgFile::SectionNameTag> SectionId;
+typedef CfgFile::Id<CfgFile::PropertyNameTag> PropertyId;
+
+// The recognised sections, and names that must never show up as sections.
+const SectionId dumpedSections[] = {
+    SectionName::Application,
+    SectionName::JavaOptions,
+    SectionName::AppCDSJavaOptions,
+    SectionName::AppCDSGenerateCacheJavaOptions,
+    SectionName::ArgOptions,
+    SectionId(""),
+    SectionId("application"),
+    SectionId("Other"),
+};
+
+// One line per present section: "[name] key=v1|v2 key2=v". Values are
+// bracketed so that trailing blanks and CRs show.
+std::string dump(const CfgFile& cfg) {
+  std::string out;
+  for (const SectionId& section : dumpedSections) {
+    const CfgFile::Properties& props = cfg.getProperties(section);
+    if (props.empty()) {
+      continue;
+    }
+    out += std::string("[") + section.name() + "]";
+    for (const auto& prop : props) {
+      out += std::string(" ") + prop.first.name() + "=";
+      for (std::size_t i = 0; i < prop.second.size(); ++i) {
+        out += (i == 0 ? "<" : "|<") + prop.second[i] + ">";
+      }
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+  ASSERT_TRUE(out.good()) << path;
+}
+
+// The raw message of the error load raises, or "" when it succeeds.
+std::string loadError(const std::string& path) {
+  try {
+    CfgFile::load(path);
+  } catch (const WkErrorBase& e) {
+    return e.rawMessage();
+  }
+  return "";
+}
+
+struct LoadCase {
+  const char* label;
+  std::string content;
+  std::string expected;  // dump() of the result
+};
+
+TEST(CfgFileTest, LoadFollowsTheLineRules) {
+  const LoadCase cases[] = {
+      {"empty file", "", ""},
+      {"only comments and empty lines", ";x\n\n;[Application]\n\n", ""},
+      {"lines before the first header are dropped",
+       "app.mainjar=a\n[Application]\napp.mainclass=C\n",
+       "[Application] app.mainclass=<C>\n"},
+      {"comment only in the first column",
+       "[Application]\n;app.mainjar=a\n ;x=1\n#app.mainclass=b\n"
+       "app.splash=s\n",
+       "[Application] app.splash=<s>\n"},
+      {"repeated key appends in file order",
+       "[Application]\napp.mainjar=a.jar\napp.mainjar=\napp.mainjar=b.jar\n",
+       "[Application] app.mainjar=<a.jar>|<>|<b.jar>\n"},
+      {"separator is the first \"=\"",
+       "[JavaOptions]\njava-options=-Dkey=value\n",
+       "[JavaOptions] java-options=<-Dkey=value>\n"},
+      {"key without separator gets an empty value",
+       "[ArgOptions]\narguments\narguments=\n",
+       "[ArgOptions] arguments=<>|<>\n"},
+      {"escaped \"=\" stays in the key, so the key is unknown",
+       "[ArgOptions]\narguments\\=a=b\narguments\\=x\narguments=a\\=b\n",
+       "[ArgOptions] arguments=<a\\=b>\n"},
+      {"empty key and blanks are never trimmed",
+       "[Application]\n=x\napp.mainjar = x.jar\n app.mainjar=y.jar\n"
+       "app.mainclass= C \n",
+       "[Application] app.mainclass=< C >\n"},
+      {"text after the last \"]\" is ignored",
+       "[Application] ; note\napp.mainjar=a\n",
+       "[Application] app.mainjar=<a>\n"},
+      {"a \"]\" in the trailing text lengthens the name",
+       "[Application] ;x]\napp.mainjar=a\n", ""},
+      {"blank before \"[\" is a property line",
+       "[JavaOptions]\n [Application]\njava-options=-X\n",
+       "[JavaOptions] java-options=<-X>\n"},
+      {"unknown and wrongly cased sections are dropped",
+       "[Other]\narguments=1\n[application]\narguments=2\n[ ArgOptions ]\n"
+       "arguments=3\n[]\narguments=4\n[ArgOptions]\narguments=5\n",
+       "[ArgOptions] arguments=<5>\n"},
+      {"known key in another section is stored there",
+       "[JavaOptions]\napp.mainjar=x.jar\n",
+       "[JavaOptions] app.mainjar=<x.jar>\n"},
+      {"repeated section replaces the earlier one",
+       "[Application]\napp.mainjar=a.jar\n[JavaOptions]\njava-options=-X\n"
+       "[Application]\napp.mainclass=C\n",
+       "[Application] app.mainclass=<C>\n[JavaOptions] java-options=<-X>\n"},
+      {"repeated section without stored values keeps the earlier one",
+       "[Application]\napp.mainjar=a.jar\n[JavaOptions]\njava-options=-X\n"
+       "[Application]\nunknown=1\n",
+       "[Application] app.mainjar=<a.jar>\n[JavaOptions] java-options=<-X>\n"},
+      {"CR LF: values keep the CR, key-only lines are lost",
+       "[ArgOptions]\r\narguments=a\r\narguments\r\n",
+       "[ArgOptions] arguments=<a\r>\n"},
+      {"byte-order mark hides the first header",
+       "\xEF\xBB\xBF[Application]\napp.mainjar=a\n[JavaOptions]\n"
+       "java-options=-X\n",
+       "[JavaOptions] java-options=<-X>\n"},
+      {"last line without a line-feed", "[Application]\napp.mainjar=a",
+       "[Application] app.mainjar=<a>\n"},
+      {"whole vocabulary",
+       "[Application]\napp.version=1\napp.mainjar=2\napp.mainmodule=3\n"
+       "app.mainclass=4\napp.classpath=5\napp.modulepath=6\napp.runtime=7\n"
+       "app.splash=8\napp.memory=9\narguments=10\njava-options=11\n"
+       "[JavaOptions]\njava-options=a\n[AppCDSJavaOptions]\njava-options=b\n"
+       "[AppCDSGenerateCacheJavaOptions]\njava-options=c\n[ArgOptions]\n"
+       "arguments=d\n",
+       "[Application] app.classpath=<5> app.mainclass=<4> app.mainjar=<2>"
+       " app.mainmodule=<3> app.memory=<9> app.modulepath=<6>"
+       " app.runtime=<7> app.splash=<8> app.version=<1> arguments=<10>"
+       " java-options=<11>\n"
+       "[JavaOptions] java-options=<a>\n"
+       "[AppCDSJavaOptions] java-options=<b>\n"
+       "[AppCDSGenerateCacheJavaOptions] java-options=<c>\n"
+       "[ArgOptions] arguments=<d>\n"},
+  };
+  const TempDir dir;
+  for (const LoadCase& c : cases) {
+    const std::string path = (dir.path() / "app.cfg").string();
+    writeFile(path, c.content);
+    EXPECT_EQ(c.expected, dump(CfgFile::load(path))) << c.label;
+  }
+}
+
+TEST(CfgFileTest, LoadFailsWithTheThreeMessages) {
+  const TempDir dir;
+  const std::string missing = (dir.path() / "missing.cfg").string();
+  const std::string badHeader = (dir.path() / "bad.cfg").string();
+  writeFile(badHeader, ";c\n\n[Application]\napp.mainjar=a\n\n;c\n[JavaOptions\n");
+  const std::string directory = dir.path().string();
+
+  const struct {
+    const char* label;
+    std::string path;
+    std::string expected;
+  } cases[] = {
+      {"missing file", missing,
+       "Error opening \"" + missing + "\" file: No such file or directory"},
+      {"header without \"]\" on line 7", badHeader,
+       "Error parsing [" + badHeader + "] file at 7: Missing ']' character"},
+      {"a directory", directory,
+       "Failed to read \"" + directory + "\" file up to the end: Is a directory"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.expected, loadError(c.path)) << c.label;
+  }
+}
+
+TEST(CfgFileTest, LoadErrorCarriesItsRaisePosition) {
+  const TempDir dir;
+  try {
+    CfgFile::load((dir.path() / "missing.cfg").string());
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(0u, std::string(e.what()).rfind("CfgFile.cpp(", 0)) << e.what();
+    EXPECT_NE(std::string::npos, std::string(e.what()).find(") at load(): "))
+        << e.what();
+  }
+}
+
+TEST(CfgFileTest, LookupsByNameAndAbsentSections) {
+  CfgFile cfg;
+  EXPECT_TRUE(cfg.getProperties(SectionName::Application).empty());
+
+  // Same text at another address is the same section.
+  const char argOptions[] = "ArgOptions";
+  cfg.setPropertyValue(SectionId(argOptions), PropertyName::arguments, {"a"});
+  ASSERT_EQ(1u, cfg.getProperties(SectionName::ArgOptions).size());
+  EXPECT_TRUE(cfg.getProperties(SectionName::Application).empty());
+}
+
+TEST(CfgFileTest, SetPropertyValueReplacesOnlyThatList) {
+  CfgFile cfg;
+  cfg.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
+                       {"a", "b"})
+      .setPropertyValue(SectionName::ArgOptions, PropertyName::version, {"1"})
+      .setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
+                        {"c"});
+  EXPECT_EQ("[ArgOptions] app.version=<1> arguments=<c>\n", dump(cfg));
+}
+
+TEST(CfgFileTest, AsStringAndAsPathList) {
+  typedef CfgFile::Properties::value_type Entry;
+  const struct {
+    std::vector<std::string> values;
+    std::string asString;
+    std::string asPathList;
+  } cases[] = {
+      {{"x", "y"}, "y", "x:y"},
+      {{""}, "", ""},
+      {{"a"}, "a", "a"},
+      {{"a", ""}, "", "a:"},
+      {{"a:b", "c"}, "c", "a:b:c"},
+  };
+  for (const auto& c : cases) {
+    const Entry entry(PropertyName::classpath, c.values);
+    EXPECT_EQ(c.asString, CfgFile::asString(entry)) << c.asPathList;
+    EXPECT_EQ(c.asPathList, CfgFile::asPathList(entry)) << c.asPathList;
+  }
+}
+
+// Collects WARNING records while it lives.
+class WarningRecorder : public LogAppender {
+ public:
+  void append(const LogEvent& v) override {
+    if (v.levelName == "WARNING") {
+      messages.push_back(v.message);
+    }
+  }
+  std::vector<std::string> messages;
+};
+
+std::string expandOne(const std::string& value, const CfgFile::Macros& macros) {
+  CfgFile cfg;
+  cfg.setPropertyValue(SectionName::Application, PropertyName::classpath,
+                       {value});
+  const CfgFile expanded = cfg.expandMacros(macros);
+  return expanded.getProperties(SectionName::Application)
+      .begin()
+      ->second.front();
+}
+
+TEST(CfgFileTest, ExpandMacros) {
+  const CfgFile::Macros dirs = {{"$APPDIR", "/A"}, {"$BINDIR", "/B"}};
+  const struct {
+    const char* label;
+    CfgFile::Macros macros;
+    std::string value;
+    std::string expected;
+  } cases[] = {
+      {"plain", dirs, "$APPDIR/lib:$BINDIR", "/A/lib:/B"},
+      {"inside words", dirs, "$$APPDIR$APPDIRX", "$/A/AX"},
+      {"case-sensitive", dirs, "$appdir", "$appdir"},
+      {"later macro in a replacement: same pass",
+       {{"$APPDIR", "$ROOTDIR/app"}, {"$ROOTDIR", "/R"}}, "$APPDIR", "/R/app"},
+      {"earlier macro in a replacement: next pass",
+       {{"$APPDIR", "/A"}, {"$BINDIR", "$APPDIR/bin"}}, "$BINDIR", "/A/bin"},
+      {"three levels settle",
+       {{"$A", "/a"}, {"$B", "$A/b"}, {"$C", "$B/c"}}, "$C", "/a/b/c"},
+      {"empty macro text", {{"", "x"}}, "ab", "ab"},
+      {"no macros", {}, "$APPDIR", "$APPDIR"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.expected, expandOne(c.value, c.macros)) << c.label;
+  }
+}
+
+TEST(CfgFileTest, NeverSettlingExpansionKeepsTheFirstPass) {
+  std::string hundredAppDirs;
+  for (int i = 0; i < 100; ++i) {
+    hundredAppDirs += "$APPDIR";
+  }
+  const struct {
+    const char* label;
+    CfgFile::Macros macros;
+    std::string value;
+    std::string expected;
+  } cases[] = {
+      {"bundle under a folder named $APPDIR",
+       {{"$APPDIR", "/x/$APPDIR/app"}, {"$BINDIR", "/x/$APPDIR/bin"}},
+       "$BINDIR:$APPDIR/lib", "/x/$APPDIR/bin:/x/$APPDIR/app/lib"},
+      {"replacements contain each other",
+       {{"$APPDIR", "a$BINDIR"}, {"$BINDIR", "b$APPDIR"}}, "$APPDIR",
+       "ab$APPDIR"},
+      // A hundredfold growth per pass would need gigabytes by the last pass.
+      {"growth is cut short",
+       {{"$APPDIR", hundredAppDirs}, {"$BINDIR", "b"}, {"$ROOTDIR", "r"}},
+       "$APPDIR", hundredAppDirs},
+  };
+  for (const auto& c : cases) {
+    WarningRecorder recorder;
+    std::string result;
+    {
+      const WithExtraLogAppender withRecorder(recorder);
+      result = expandOne(c.value, c.macros);
+    }
+    EXPECT_EQ(c.expected, result) << c.label;
+    ASSERT_EQ(1u, recorder.messages.size()) << c.label;
+    EXPECT_NE(std::string::npos,
+              recorder.messages[0].find("\"" + c.value + "\""))
+        << c.label << ": " << recorder.messages[0];
+  }
+}
+
+TEST(CfgFileTest, ExpandMacrosCoversEverySectionButNoNames) {
+  CfgFile cfg;
+  const SectionId sections[] = {
+      SectionName::Application,
+      SectionName::JavaOptions,
+      SectionName::AppCDSJavaOptions,
+      SectionName::AppCDSGenerateCacheJavaOptions,
+      SectionName::ArgOptions,
+      SectionId("$APPDIR"),
+  };
+  for (const SectionId& section : sections) {
+    cfg.setPropertyValue(section, PropertyName::javaOptions,
+                         {"$APPDIR", "-x"})
+        .setPropertyValue(section, PropertyId("$APPDIR"), {"$APPDIR/a"});
+  }
+  const CfgFile expanded = cfg.expandMacros({{"$APPDIR", "/A"}});
+  for (const SectionId& section : sections) {
+    const CfgFile::Properties& props = expanded.getProperties(section);
+    ASSERT_EQ(2u, props.size()) << section.name();
+    EXPECT_EQ("/A/a", CfgFile::asString(*props.find(PropertyId("$APPDIR"))))
+        << section.name();
+    EXPECT_EQ(std::vector<std::string>({"/A", "-x"}),
+              props.find(PropertyName::javaOptions)->second)
+        << section.name();
+  }
+  // The source is left as it was.
+  EXPECT_EQ("$APPDIR", cfg.getProperties(SectionName::ArgOptions)
+                           .find(PropertyName::javaOptions)
+                           ->second.front());
+}
+
+TEST(CfgFileTest, ManyOccurrencesExpandInLinearTime) {
+  std::string value;
+  for (int i = 0; i < 100000; ++i) {
+    value += "$APPDIR:";
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const std::string result = expandOne(value, {{"$APPDIR", "/Applications/X"}});
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(100000u * 16, result.size());
+  // Quadratic replacing moves gigabytes here and takes many seconds.
+  EXPECT_LT(elapsed, std::chrono::seconds(3));
+}
+
+}  // namespace
