@@ -1,9 +1,11 @@
 #include "CfgFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <string_view>
 #include <utility>
@@ -48,33 +50,53 @@ typedef CfgFile::Id<CfgFile::PropertyNameTag> PropertyId;
 // here and are dropped.
 constexpr SectionId UnknownSection("");
 
-const SectionId* const knownSections[] = {
-    &SectionName::Application,
-    &SectionName::JavaOptions,
-    &SectionName::AppCDSJavaOptions,
-    &SectionName::AppCDSGenerateCacheJavaOptions,
-    &SectionName::ArgOptions,
+// The comparison by name with UnknownSection, without a call per line.
+bool isUnknown(const SectionId& section) { return *section.name() == '\0'; }
+
+// A recognised name with its length at hand, for the comparison of every
+// line's key. The stored identifier is always the constant itself, so nothing
+// in a loaded CfgFile points into text read from the file.
+template <class Tag>
+struct Word {
+  constexpr explicit Word(const CfgFile::Id<Tag>& constant)
+      : text(constant.name()), id(&constant) {}
+
+  std::string_view text;
+  const CfgFile::Id<Tag>* id;
 };
 
-const PropertyId* const knownProperties[] = {
-    &PropertyName::version,   &PropertyName::mainjar,
-    &PropertyName::mainmodule, &PropertyName::mainclass,
-    &PropertyName::classpath, &PropertyName::modulepath,
-    &PropertyName::runtime,   &PropertyName::splash,
-    &PropertyName::memory,    &PropertyName::arguments,
-    &PropertyName::javaOptions,
+constexpr Word<CfgFile::SectionNameTag> knownSections[] = {
+    Word(SectionName::Application),
+    Word(SectionName::JavaOptions),
+    Word(SectionName::AppCDSJavaOptions),
+    Word(SectionName::AppCDSGenerateCacheJavaOptions),
+    Word(SectionName::ArgOptions),
 };
 
-// The stored identifier is always the constant itself, so nothing in a
-// loaded CfgFile points into text read from the file.
-template <class Id, std::size_t N>
-const Id* findId(const Id* const (&ids)[N], std::string_view name) {
-  for (const Id* id : ids) {
-    if (name == id->name()) {
-      return id;
+constexpr Word<CfgFile::PropertyNameTag> knownProperties[] = {
+    Word(PropertyName::version),    Word(PropertyName::mainjar),
+    Word(PropertyName::mainmodule), Word(PropertyName::mainclass),
+    Word(PropertyName::classpath),  Word(PropertyName::modulepath),
+    Word(PropertyName::runtime),    Word(PropertyName::splash),
+    Word(PropertyName::memory),     Word(PropertyName::arguments),
+    Word(PropertyName::javaOptions),
+};
+
+constexpr std::size_t kNotFound = std::numeric_limits<std::size_t>::max();
+
+// The index of `name` in `words`, or kNotFound.
+template <class Tag, std::size_t N>
+std::size_t findWord(const Word<Tag> (&words)[N], std::string_view name) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const std::string_view text = words[i].text;
+    // Most candidates differ in length or in their last byte, which spares
+    // a call to memcmp per candidate on every line.
+    if (name.size() == text.size() && name.back() == text.back() &&
+        name == text) {
+      return i;
     }
   }
-  return nullptr;
+  return kNotFound;
 }
 
 // The key ends at the first "=" that does not follow a backslash; without
@@ -91,46 +113,142 @@ std::pair<std::string_view, std::string_view> splitProperty(
   return {line.substr(0, pos), line.substr(pos + 1)};
 }
 
+// The values of one occurrence of a section, back to back in a few large
+// blocks; the strings of the result are made once the whole file is read.
+// Generated files often repeat a section, and each repetition replaces the
+// last: reusing the blocks spares an allocation per discarded value, and
+// filling fixed blocks instead of growing one buffer never copies text.
+class PendingValues {
+ public:
+  bool empty() const { return entries.empty(); }
+
+  // Keeps the blocks for the next occurrence.
+  void clear() {
+    for (std::size_t i = 0; i <= lastBlock && i < blocks.size(); ++i) {
+      blocks[i].clear();
+    }
+    lastBlock = 0;
+    entries.clear();
+  }
+
+  void swap(PendingValues& other) {
+    blocks.swap(other.blocks);
+    std::swap(lastBlock, other.lastBlock);
+    entries.swap(other.entries);
+  }
+
+  void add(std::size_t property, std::string_view value) {
+    if (blocks.empty() ||
+        blocks[lastBlock].capacity() - blocks[lastBlock].size() <
+            value.size()) {
+      nextBlock(value.size());
+    }
+    blocks[lastBlock].append(value.data(), value.size());
+    entries.push_back(Entry{value.size(), property});
+  }
+
+  CfgFile::Properties toProperties() const {
+    // Sized up front: a file may hold very many values of one property.
+    std::vector<std::string> lists[std::size(knownProperties)];
+    std::size_t counts[std::size(knownProperties)] = {};
+    for (const Entry& entry : entries) {
+      ++counts[entry.property];
+    }
+    for (std::size_t i = 0; i < std::size(lists); ++i) {
+      lists[i].reserve(counts[i]);
+    }
+    std::size_t block = 0;
+    std::size_t begin = 0;
+    for (const Entry& entry : entries) {
+      // A value that did not fit into the rest of a block opened the next.
+      if (begin + entry.size > blocks[block].size()) {
+        ++block;
+        begin = 0;
+      }
+      lists[entry.property].emplace_back(blocks[block], begin, entry.size);
+      begin += entry.size;
+    }
+    CfgFile::Properties properties;
+    for (std::size_t i = 0; i < std::size(lists); ++i) {
+      if (!lists[i].empty()) {
+        properties.emplace(*knownProperties[i].id, std::move(lists[i]));
+      }
+    }
+    return properties;
+  }
+
+ private:
+  static constexpr std::size_t kBlockSize = 64 * 1024;
+
+  // Values follow each other in the blocks, so a size places each one.
+  struct Entry {
+    std::size_t size;
+    std::size_t property;  // index in knownProperties
+  };
+
+  void nextBlock(std::size_t minSize) {
+    if (!blocks.empty()) {
+      ++lastBlock;
+    }
+    if (lastBlock == blocks.size()) {
+      blocks.emplace_back();
+    }
+    blocks[lastBlock].reserve(std::max(kBlockSize, minSize));
+  }
+
+  // Appended to only within their reserved capacity, so they never grow.
+  std::vector<std::string> blocks;
+  std::size_t lastBlock = 0;
+  std::vector<Entry> entries;
+};
+
 }  // namespace
 
-// The state of one CfgFile::load call. Declared a friend by CfgFile so that
-// a finished section can be swapped into the result without copying.
+// The state of one CfgFile::load call. A friend of CfgFile, which it fills
+// once the whole file has been read.
 class CfgFileParser {
  public:
   void AddProperty(std::string_view key, std::string_view value) {
-    if (currentSection == UnknownSection) {
+    if (isUnknown(currentSection)) {
       return;
     }
-    const PropertyId* const property = findId(knownProperties, key);
-    if (property != nullptr) {
-      pendingProperties[*property].emplace_back(value);
+    const std::size_t property = findWord(knownProperties, key);
+    if (property != kNotFound) {
+      pendingProperties.add(property, value);
     }
   }
 
   // A later occurrence of a section with stored values replaces the earlier
   // one as a whole; an occurrence without any leaves it alone.
   void PurgeSection() {
-    if (currentSection == UnknownSection || pendingProperties.empty()) {
+    if (isUnknown(currentSection) || pendingProperties.empty()) {
       return;
     }
-    config.data[currentSection].swap(pendingProperties);
+    sections[currentSection].swap(pendingProperties);
     currentSection = UnknownSection;
     pendingProperties.clear();
   }
 
   void selectSection(std::string_view name) {
-    const SectionId* const section = findId(knownSections, name);
-    currentSection = section != nullptr ? *section : UnknownSection;
+    const std::size_t section = findWord(knownSections, name);
+    currentSection =
+        section != kNotFound ? *knownSections[section].id : UnknownSection;
   }
 
-  bool inUnknownSection() const { return currentSection == UnknownSection; }
+  bool inUnknownSection() const { return isUnknown(currentSection); }
 
-  CfgFile takeResult() { return std::move(config); }
+  CfgFile result() const {
+    CfgFile config;
+    for (const auto& section : sections) {
+      config.data.emplace(section.first, section.second.toProperties());
+    }
+    return config;
+  }
 
  private:
   SectionId currentSection = UnknownSection;
-  CfgFile::Properties pendingProperties;
-  CfgFile config;
+  PendingValues pendingProperties;
+  std::map<SectionId, PendingValues> sections;
 };
 
 CfgFile CfgFile::load(const std::string& path) {
@@ -173,7 +291,7 @@ CfgFile CfgFile::load(const std::string& path) {
                                 << "\" file up to the end: " << lastCRTError());
   }
   parser.PurgeSection();
-  return parser.takeResult();
+  return parser.result();
 }
 
 namespace {
