@@ -4,7 +4,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <limits>
 #include <string_view>
@@ -251,32 +252,104 @@ class CfgFileParser {
   std::map<SectionId, PendingValues> sections;
 };
 
+namespace {
+
+// Reads a file line by line through C stdio, in large chunks. File streams
+// are no use here: some standard libraries report a failed read (of a
+// directory, or an I/O error) as the end of the file, while stdio tells the
+// two apart. Chunks also spare the locking and copying of a call per line.
+class LineReader {
+ public:
+  // Takes ownership of `openFile`.
+  explicit LineReader(std::FILE* openFile)
+      : file(openFile), buffer(kChunkSize) {}
+  ~LineReader() { std::fclose(file); }
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  // The next line without its line-feed; valid until the next call. False
+  // at the end of the file or on a read error, which atEnd() tells apart.
+  bool next(std::string_view& line) {
+    for (;;) {
+      const char* const start = buffer.data() + begin;
+      const void* const lineFeed = std::memchr(start, '\n', end - begin);
+      if (lineFeed != nullptr) {
+        const std::size_t size = static_cast<const char*>(lineFeed) - start;
+        line = std::string_view(start, size);
+        begin += size + 1;
+        return true;
+      }
+      if (!fill()) {
+        break;
+      }
+    }
+    // The last line needs no line-feed, but a line cut short by a read
+    // error is not a line.
+    if (begin == end || !atEnd()) {
+      return false;
+    }
+    line = std::string_view(buffer.data() + begin, end - begin);
+    begin = end;
+    return true;
+  }
+
+  bool atEnd() const { return std::feof(file) != 0; }
+
+ private:
+  static constexpr std::size_t kChunkSize = 64 * 1024;
+
+  // Keeps the unfinished line and reads more after it; false when nothing
+  // more could be read.
+  bool fill() {
+    const std::size_t rest = end - begin;
+    std::memmove(buffer.data(), buffer.data() + begin, rest);
+    begin = 0;
+    end = rest;
+    if (end == buffer.size()) {
+      // One line fills the whole buffer.
+      buffer.resize(buffer.size() * 2);
+    }
+    const std::size_t count =
+        std::fread(buffer.data() + end, 1, buffer.size() - end, file);
+    end += count;
+    return count > 0;
+  }
+
+  std::FILE* const file;
+  std::vector<char> buffer;
+  std::size_t begin = 0;  // the unread bytes of buffer are [begin, end)
+  std::size_t end = 0;
+};
+
+}  // namespace
+
 CfgFile CfgFile::load(const std::string& path) {
   errno = 0;
-  std::ifstream input(path, std::ios::in | std::ios::binary);
-  if (!input.good()) {
+  std::FILE* const file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
     THROW_ERROR(tstrings::any() << "Error opening \"" << path
                                 << "\" file: " << lastCRTError());
   }
+  LineReader reader(file);
 
   CfgFileParser parser;
-  std::string line;
+  std::string_view line;
   // 64 bits: a file can hold more lines than a 32-bit counter can number.
   std::int64_t lineNumber = 0;
-  while (std::getline(input, line)) {
+  while (reader.next(line)) {
     ++lineNumber;
     if (line.empty() || line.front() == ';') {
       continue;
     }
     if (line.front() == '[') {
       const std::size_t closing = line.rfind(']');
-      if (closing == std::string::npos) {
+      if (closing == std::string_view::npos) {
         THROW_ERROR(tstrings::any() << "Error parsing [" << path << "] file at "
                                     << lineNumber
                                     << ": Missing ']' character");
       }
       parser.PurgeSection();
-      parser.selectSection(std::string_view(line).substr(1, closing - 1));
+      parser.selectSection(line.substr(1, closing - 1));
       continue;
     }
     if (parser.inUnknownSection()) {
@@ -286,7 +359,7 @@ CfgFile CfgFile::load(const std::string& path) {
     const auto keyValue = splitProperty(line);
     parser.AddProperty(keyValue.first, keyValue.second);
   }
-  if (!input.eof()) {
+  if (!reader.atEnd()) {
     THROW_ERROR(tstrings::any() << "Failed to read \"" << path
                                 << "\" file up to the end: " << lastCRTError());
   }
