@@ -45,14 +45,15 @@ constexpr CfgFile::Id<CfgFile::PropertyNameTag> javaOptions("java-options");
 namespace {
 
 typedef CfgFile::Id<CfgFile::SectionNameTag> SectionId;
-typedef CfgFile::Id<CfgFile::PropertyNameTag> PropertyId;
 
 // Lines before the first header and lines of unrecognised sections belong
 // here and are dropped.
 constexpr SectionId UnknownSection("");
 
 // The comparison by name with UnknownSection, without a call per line.
-bool isUnknown(const SectionId& section) { return *section.name() == '\0'; }
+bool isUnknown(const SectionId& section) {
+  return *section.name() == '\0';
+}
 
 // A recognised name with its length at hand, for the comparison of every
 // line's key. The stored identifier is always the constant itself, so nothing
@@ -75,11 +76,11 @@ constexpr Word<CfgFile::SectionNameTag> knownSections[] = {
 };
 
 constexpr Word<CfgFile::PropertyNameTag> knownProperties[] = {
-    Word(PropertyName::version),    Word(PropertyName::mainjar),
-    Word(PropertyName::mainmodule), Word(PropertyName::mainclass),
-    Word(PropertyName::classpath),  Word(PropertyName::modulepath),
-    Word(PropertyName::runtime),    Word(PropertyName::splash),
-    Word(PropertyName::memory),     Word(PropertyName::arguments),
+    Word(PropertyName::version),     Word(PropertyName::mainjar),
+    Word(PropertyName::mainmodule),  Word(PropertyName::mainclass),
+    Word(PropertyName::classpath),   Word(PropertyName::modulepath),
+    Word(PropertyName::runtime),     Word(PropertyName::splash),
+    Word(PropertyName::memory),      Word(PropertyName::arguments),
     Word(PropertyName::javaOptions),
 };
 
@@ -327,8 +328,8 @@ CfgFile CfgFile::load(const std::string& path) {
   errno = 0;
   std::FILE* const file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
-    THROW_ERROR(tstrings::any() << "Error opening \"" << path
-                                << "\" file: " << lastCRTError());
+    THROW_ERROR(tstrings::any()
+                << "Error opening \"" << path << "\" file: " << lastCRTError());
   }
   LineReader reader(file);
 
@@ -345,8 +346,7 @@ CfgFile CfgFile::load(const std::string& path) {
       const std::size_t closing = line.rfind(']');
       if (closing == std::string_view::npos) {
         THROW_ERROR(tstrings::any() << "Error parsing [" << path << "] file at "
-                                    << lineNumber
-                                    << ": Missing ']' character");
+                                    << lineNumber << ": Missing ']' character");
       }
       parser.PurgeSection();
       parser.selectSection(line.substr(1, closing - 1));
