@@ -1,0 +1,29 @@
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+// A fresh directory for one test, removed with everything in it when the
+// test ends, even after a failed assertion.
+class TempDir {
+ public:
+  TempDir() {
+    std::string dir =
+        (std::filesystem::temp_directory_path() / "lt-XXXXXX").string();
+    if (mkdtemp(dir.data()) == nullptr)
+      throw std::runtime_error("mkdtemp failed");
+    path_ = dir;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
