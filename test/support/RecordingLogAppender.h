@@ -1,15 +1,21 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "Log.h"
 
-// Keeps a copy of every event it is given.
+// Keeps every event as "LEVEL file:line function: message", so that a test
+// compares whole events at once.
 class RecordingLogAppender : public LogAppender {
  public:
-  void append(const LogEvent& v) override { events.push_back(v); }
+  void append(const LogEvent& v) override {
+    events.push_back(v.levelName + " " + v.fileName + ":" +
+                     std::to_string(v.lineNumber) + " " + v.functionName +
+                     ": " + v.message);
+  }
 
-  std::vector<LogEvent> events;
+  std::vector<std::string> events;
 };
 
 // Makes `appender` the default logger's appender until the end of the scope,
@@ -21,8 +27,6 @@ class DefaultAppenderScope {
     Logger::defaultLogger().setAppender(appender);
   }
   ~DefaultAppenderScope() { Logger::defaultLogger().setAppender(previous); }
-  DefaultAppenderScope(const DefaultAppenderScope&) = delete;
-  DefaultAppenderScope& operator=(const DefaultAppenderScope&) = delete;
 
  private:
   LogAppender& previous;
