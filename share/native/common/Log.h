@@ -88,7 +88,7 @@ class Logger {
   // "Exiting <scope> (entered at <file>:<line>)" on destruction.
   class ScopeTracer {
    public:
-    ScopeTracer(Logger& logger, LogLevel logLevel, const char* fileName,
+    ScopeTracer(Logger& owner, LogLevel logLevel, const char* fileName,
                 int lineNum, const char* funcName,
                 const std::string& scopeName);
     ~ScopeTracer();
