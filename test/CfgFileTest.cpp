@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ErrorHandling.h"
-#include "Log.h"
+#include "RaisedMessage.h"
+#include "RecordingLogAppender.h"
 #include "TempDir.h"
 
 namespace {
@@ -193,12 +193,8 @@ TEST(CfgFileTest, LoadFailsWithTheThreeMessages) {
            "\" file up to the end: " + "Is a directory"},
   };
   for (const auto& c : cases) {
-    try {
-      CfgFile::load(c.path);
-      ADD_FAILURE() << c.label << ": no error";
-    } catch (const WkErrorBase& e) {
-      EXPECT_EQ(c.expected, e.rawMessage()) << c.label;
-    }
+    EXPECT_EQ(c.expected, raisedMessage([&] { CfgFile::load(c.path); }))
+        << c.label;
   }
 }
 
@@ -235,17 +231,6 @@ TEST(CfgFileTest, AsStringAndAsPathList) {
     EXPECT_EQ(c.asPathList, CfgFile::asPathList(entry)) << c.asPathList;
   }
 }
-
-// Collects WARNING records while it is installed.
-class WarningRecorder : public LogAppender {
- public:
-  void append(const LogEvent& v) override {
-    if (v.levelName == "WARNING") {
-      messages.push_back(v.message);
-    }
-  }
-  std::vector<std::string> messages;
-};
 
 TEST(CfgFileTest, ExpandMacrosSettlesOrKeepsTheFirstPass) {
   const CfgFile::Macros dirs = {{"$APPDIR", "/A"}, {"$BINDIR", "/B"}};
@@ -302,21 +287,22 @@ TEST(CfgFileTest, ExpandMacrosSettlesOrKeepsTheFirstPass) {
     CfgFile cfg;
     cfg.setPropertyValue(SectionName::Application, PropertyName::classpath,
                          {c.value});
-    WarningRecorder recorder;
+    RecordingLogAppender recorder;
     const auto start = std::chrono::steady_clock::now();
     {
-      const WithExtraLogAppender withRecorder(recorder);
+      const DefaultAppenderScope recording(recorder);
       cfg = cfg.expandMacros(c.macros);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3))
         << c.label;
     EXPECT_EQ("[Application] app.classpath=<" + c.expected + ">\n", dump(cfg))
         << c.label;
-    ASSERT_EQ(c.warns ? 1u : 0u, recorder.messages.size()) << c.label;
+    ASSERT_EQ(c.warns ? 1u : 0u, recorder.events.size()) << c.label;
     if (c.warns) {
-      EXPECT_NE(std::string::npos,
-                recorder.messages[0].find("\"" + c.value + "\""))
-          << c.label << ": " << recorder.messages[0];
+      const std::string& event = recorder.events[0];
+      EXPECT_EQ(0u, event.rfind("WARNING CfgFile.cpp:", 0)) << event;
+      EXPECT_NE(std::string::npos, event.find("\"" + c.value + "\""))
+          << c.label << ": " << event;
     }
   }
 }

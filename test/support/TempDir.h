@@ -7,24 +7,24 @@
 #include <string>
 #include <system_error>
 
-// A fresh directory under the system's temporary folder, removed with
-// everything in it when the object goes, even after a failed assertion.
+// A fresh directory for one test, removed with everything in it when the
+// object goes out of scope, failed assertions included.
 class TempDir {
  public:
   TempDir() {
     std::string dir =
-        (std::filesystem::temp_directory_path() / "wk-test-XXXXXX").string();
+        (std::filesystem::temp_directory_path() / "wrapkin-XXXXXX").string();
     if (mkdtemp(dir.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp(" + dir + ") failed");
+      throw std::runtime_error("mkdtemp failed");
     }
     path_ = dir;
   }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   ~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
 
