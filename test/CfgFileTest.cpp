@@ -1,6 +1,5 @@
 #include "CfgFile.h"
 
-#include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -288,13 +287,10 @@ TEST(CfgFileTest, ExpandMacrosSettlesOrKeepsTheFirstPass) {
     cfg.setPropertyValue(SectionName::Application, PropertyName::classpath,
                          {c.value});
     RecordingLogAppender recorder;
-    const auto start = std::chrono::steady_clock::now();
     {
       const DefaultAppenderScope recording(recorder);
       cfg = cfg.expandMacros(c.macros);
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3))
-        << c.label;
     EXPECT_EQ("[Application] app.classpath=<" + c.expected + ">\n", dump(cfg))
         << c.label;
     ASSERT_EQ(c.warns ? 1u : 0u, recorder.events.size()) << c.label;
@@ -331,15 +327,14 @@ TEST(CfgFileTest, ManyOccurrencesExpandInLinearTime) {
   CfgFile cfg;
   cfg.setPropertyValue(SectionName::Application, PropertyName::classpath,
                        {value});
-  const auto start = std::chrono::steady_clock::now();
+  // Replacing in place would move the tail once per occurrence: gigabytes
+  // of copying here, which the test run's time limit stops. The speed
+  // itself is measured by the benchmarks.
   cfg = cfg.expandMacros({{"$APPDIR", "/Applications/X"}});
-  const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(
       100000u * 16,
       CfgFile::asString(*cfg.getProperties(SectionName::Application).begin())
           .size());
-  // Replacing in place moves the tail once per occurrence: gigabytes here.
-  EXPECT_LT(elapsed, std::chrono::seconds(3));
 }
 
 }  // namespace
