@@ -18,20 +18,6 @@
 #include "JvmLauncher.h"
 #include "Log.h"
 
-// The launch description behind a handle of the flat interface: a copy of a
-// Jvm that lives from Jvm::exportLauncher to closeHandle.
-struct JliLaunchData {
-  std::string libPath;
-  std::vector<std::string> args;
-  std::vector<std::string> envNames;
-  std::vector<std::string> envValues;
-
-  // Measures the JvmlLauncherData buffer when `ptr` is null, otherwise fills
-  // `ptr`, which must hold at least the measured size. Returns the size.
-  // Raises when the buffer would be larger than INT_MAX bytes.
-  int initJvmlLauncherData(JvmlLauncherData* ptr) const;
-};
-
 namespace {
 
 // Other programs read the buffer, so its layout is fixed: 64-bit pointers
@@ -113,6 +99,46 @@ class LayoutWalker {
   std::uint64_t pos;
 };
 
+// The launch description behind a handle of the flat interface: a copy of a
+// Jvm that lives from Jvm::exportLauncher to closeHandle.
+struct JliLaunchData {
+  std::string libPath;
+  std::vector<std::string> args;
+  std::vector<std::string> envNames;
+  std::vector<std::string> envValues;
+
+  // Measures the JvmlLauncherData buffer when `ptr` is null, otherwise fills
+  // `ptr`, which must hold at least the measured size. Returns the size.
+  // Raises when the buffer would be larger than INT_MAX bytes.
+  int initJvmlLauncherData(JvmlLauncherData* ptr) const;
+};
+
+int JliLaunchData::initJvmlLauncherData(JvmlLauncherData* ptr) const {
+  LayoutWalker walker(reinterpret_cast<char*>(ptr));
+  JvmlLauncherData header = {};
+
+  header.libPath = walker.putString(libPath);
+  header.argv = walker.putStringArray(args, true);
+  header.envNames = walker.putStringArray(envNames, false);
+  header.envValues = walker.putStringArray(envValues, false);
+  // Every pointer slot took 8 bytes of a size within INT_MAX, so the counts
+  // and the size fit an int.
+  header.argc = static_cast<int>(args.size());
+  header.envCount = static_cast<int>(envNames.size());
+  const int size = static_cast<int>(walker.size());
+
+  if (walker.isFilling()) {
+    // Byte-wise, so the caller's buffer needs no particular alignment.
+    std::memcpy(ptr, &header, sizeof(header));
+    LOG_TRACE("Initialized " << unsigned(size) << " bytes at "
+                             << static_cast<const void*>(ptr) << " address");
+  } else {
+    LOG_TRACE("Need " << unsigned(size)
+                      << " bytes for JvmlLauncherData buffer");
+  }
+  return size;
+}
+
 void closeHandle(void* handle) {
   delete static_cast<JliLaunchData*>(handle);
 }
@@ -159,6 +185,14 @@ struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 
+// Reads slot `i` of an unaligned pointer array.
+char* loadPointer(char** array, int i) {
+  char* value;
+  std::memcpy(&value, reinterpret_cast<const char*>(array) + i * pointerSize,
+              sizeof(value));
+  return value;
+}
+
 // The runtime's entry, looked up in a library handle of its own; the handle
 // used for the lookup is closed again before this returns.
 DllFunction<void*> findJliLaunch(const std::string& libPath) {
@@ -167,32 +201,6 @@ DllFunction<void*> findJliLaunch(const std::string& libPath) {
 }
 
 }  // namespace
-
-int JliLaunchData::initJvmlLauncherData(JvmlLauncherData* ptr) const {
-  LayoutWalker walker(reinterpret_cast<char*>(ptr));
-  JvmlLauncherData header = {};
-
-  header.libPath = walker.putString(libPath);
-  header.argv = walker.putStringArray(args, true);
-  header.envNames = walker.putStringArray(envNames, false);
-  header.envValues = walker.putStringArray(envValues, false);
-  // Every pointer slot took 8 bytes of a size within INT_MAX, so the counts
-  // and the size fit an int.
-  header.argc = static_cast<int>(args.size());
-  header.envCount = static_cast<int>(envNames.size());
-  const int size = static_cast<int>(walker.size());
-
-  if (walker.isFilling()) {
-    // Byte-wise, so the caller's buffer needs no particular alignment.
-    std::memcpy(ptr, &header, sizeof(header));
-    LOG_TRACE("Initialized " << unsigned(size) << " bytes at "
-                             << static_cast<const void*>(ptr) << " address");
-  } else {
-    LOG_TRACE("Need " << unsigned(size)
-                      << " bytes for JvmlLauncherData buffer");
-  }
-  return size;
-}
 
 void* Jvm::exportLauncher() const {
   std::unique_ptr<JliLaunchData> data(new JliLaunchData());
@@ -222,18 +230,6 @@ void Jvm::launch() {
     THROW_ERROR("Failed to launch JVM");
   }
 }
-
-namespace {
-
-// Reads slot `i` of an unaligned pointer array.
-char* loadPointer(char** array, int i) {
-  char* value;
-  std::memcpy(&value, reinterpret_cast<const char*>(array) + i * pointerSize,
-              sizeof(value));
-  return value;
-}
-
-}  // namespace
 
 extern "C" {
 
