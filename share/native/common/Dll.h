@@ -43,7 +43,9 @@ class DllFunction {
  public:
   DllFunction(const Dll& library, const tstrings::any& funcName)
       : lib(library), fn(nullptr), name(funcName.str()) {
-    lib.getFunction(name, fn);
+    // The builder, not `name`: a std::string would make the call ambiguous
+    // with getFunction(const std::string&, bool), as T converts to bool.
+    lib.getFunction(funcName, fn);
   }
 
   operator T() const {  // NOLINT(google-explicit-constructor)

@@ -1,0 +1,3 @@
+module wrapkin.probe {
+  requires java.management;
+}
