@@ -1,24 +1,24 @@
 // A stand-in for the Java runtime's launcher library: exports JLI_Launch,
-// records what it was given and returns a chosen result. Controlled through
-// the environment, so that both in-process tests and tests that run the
-// launcher executable can use it:
+// records what it was given and returns a chosen result. Steered through the
+// environment, so that in-process tests and tests that run the launcher
+// executable can both use it:
 //
 //   FAKE_JLI_RECORD=<file>   append one record per call to <file>
-//   FAKE_JLI_ENV=<A>:<B>...  environment variables to record, as seen at the
-//                            moment of the call
+//   FAKE_JLI_ENV=<A>:<B>...  environment variables to record as they are at
+//                            the moment of the call
 //   FAKE_JLI_RESULT=<n>      the result of every call (default 0)
 //
-// A record is a block of "key=value" lines, starting with "call=<n>" (the
-// number of the call within the process, from 1) and ending with "end=<n>".
-// Strings are written in double quotes, with backslash and newline escaped as
-// \\ and \n; a null pointer is written as null. Keys: call, tid, main-thread,
-// argc, argv[i] (0..argc, the last one being the terminating slot), jargc,
-// jargv or jargv[i], appclassc, appclassv or appclassv[i], fullversion,
-// dotversion, versions-shared (1 when both are one pointer), pname, lname,
-// javaargs, cpwildcard, javaw, ergo, env.<NAME>.
+// A record is a block of lines from "call=<n>" (the number of the call in
+// this process, from 1) to "end=<n>". A string is written as key=text and a
+// null pointer as the bare key; jargv and appclassv are only told apart as
+// null or "(set)". Keys: call, tid, main-thread, argc,
+// argv[0]..argv[argc] (the last being the terminating slot), jargc, jargv,
+// appclassc, appclassv, fullversion, dotversion, versions-shared (1 when
+// both are one pointer), pname, lname, javaargs, cpwildcard, javaw, ergo,
+// env.<NAME>.
 //
-// Written in plain C style on purpose: nothing here may keep the library
-// from being unloaded by dlclose, which tests check.
+// Plain C style on purpose: nothing here may keep dlclose from unloading
+// the library, which tests check.
 
 #include <pthread.h>
 #include <stdint.h>
@@ -33,8 +33,8 @@
 
 namespace {
 
-// Calls so far; the runtime may call back into the launcher from a thread of
-// its own, so the count is shared between threads.
+// The runtime calls back into the launcher from a thread of its own, so
+// calls may come from two threads.
 int callCount = 0;
 
 long long threadId() {
@@ -57,64 +57,20 @@ bool isMainThread() {
 
 void writeString(FILE* out, const char* key, const char* value) {
   if (value == nullptr) {
-    fprintf(out, "%s=null\n", key);
-    return;
-  }
-  fprintf(out, "%s=\"", key);
-  for (const char* p = value; *p != '\0'; ++p) {
-    if (*p == '\\') {
-      fputs("\\\\", out);
-    } else if (*p == '\n') {
-      fputs("\\n", out);
-    } else {
-      fputc(*p, out);
-    }
-  }
-  fputs("\"\n", out);
-}
-
-// The launcher hands over pointer arrays that need not be aligned.
-const char* loadSlot(const void* array, int i) {
-  const char* value;
-  memcpy(&value, static_cast<const char*>(array) + i * sizeof(value),
-         sizeof(value));
-  return value;
-}
-
-void writeArray(FILE* out, const char* key, int count, const void* array,
-                bool withTerminator) {
-  if (array == nullptr) {
-    fprintf(out, "%s=null\n", key);
-    return;
-  }
-  const int slots = count + (withTerminator ? 1 : 0);
-  for (int i = 0; i < slots; ++i) {
-    char slotKey[64];
-    snprintf(slotKey, sizeof(slotKey), "%s[%d]", key, i);
-    writeString(out, slotKey, loadSlot(array, i));
+    fprintf(out, "%s\n", key);
+  } else {
+    fprintf(out, "%s=%s\n", key, value);
   }
 }
 
 void writeEnvironment(FILE* out) {
   const char* names = getenv("FAKE_JLI_ENV");
-  if (names == nullptr) {
-    return;
-  }
-  const char* start = names;
-  for (;;) {
-    const char* end = strchr(start, ':');
-    const size_t len = end == nullptr ? strlen(start) : size_t(end - start);
-    if (len != 0) {
-      char* name = strndup(start, len);
-      char key[512];
-      snprintf(key, sizeof(key), "env.%s", name);
-      writeString(out, key, getenv(name));
-      free(name);
-    }
-    if (end == nullptr) {
-      break;
-    }
-    start = end + 1;
+  while (names != nullptr && *names != '\0') {
+    const size_t len = strcspn(names, ":");
+    char key[512];
+    snprintf(key, sizeof(key), "env.%.*s", static_cast<int>(len), names);
+    writeString(out, key, getenv(key + 4));
+    names += len + (names[len] == ':' ? 1 : 0);
   }
 }
 
@@ -134,24 +90,28 @@ extern "C" __attribute__((visibility("default"))) int JLI_Launch(
       perror(recordPath);
       return 99;
     }
-    fprintf(out, "call=%d\n", call);
-    fprintf(out, "tid=%lld\n", threadId());
-    fprintf(out, "main-thread=%d\n", isMainThread() ? 1 : 0);
-    fprintf(out, "argc=%d\n", argc);
-    writeArray(out, "argv", argc, argv, true);
+    fprintf(out, "call=%d\ntid=%lld\nmain-thread=%d\nargc=%d\n", call,
+            threadId(), isMainThread() ? 1 : 0, argc);
+    for (int i = 0; i <= argc; ++i) {
+      // The launcher's pointer array need not be aligned.
+      const char* arg;
+      memcpy(&arg, reinterpret_cast<const char*>(argv) + i * sizeof(arg),
+             sizeof(arg));
+      char key[32];
+      snprintf(key, sizeof(key), "argv[%d]", i);
+      writeString(out, key, arg);
+    }
     fprintf(out, "jargc=%d\n", jargc);
-    writeArray(out, "jargv", jargc, jargv, false);
+    writeString(out, "jargv", jargv == nullptr ? nullptr : "(set)");
     fprintf(out, "appclassc=%d\n", appclassc);
-    writeArray(out, "appclassv", appclassc, appclassv, false);
+    writeString(out, "appclassv", appclassv == nullptr ? nullptr : "(set)");
     writeString(out, "fullversion", fullversion);
     writeString(out, "dotversion", dotversion);
     fprintf(out, "versions-shared=%d\n", fullversion == dotversion ? 1 : 0);
     writeString(out, "pname", pname);
     writeString(out, "lname", lname);
-    fprintf(out, "javaargs=%d\n", javaargs);
-    fprintf(out, "cpwildcard=%d\n", cpwildcard);
-    fprintf(out, "javaw=%d\n", javaw);
-    fprintf(out, "ergo=%d\n", ergo);
+    fprintf(out, "javaargs=%d\ncpwildcard=%d\njavaw=%d\nergo=%d\n", javaargs,
+            cpwildcard, javaw, ergo);
     writeEnvironment(out);
     fprintf(out, "end=%d\n", call);
     fclose(out);
