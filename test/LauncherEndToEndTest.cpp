@@ -384,8 +384,8 @@ TEST_F(LauncherEndToEndTest, ReportsEachFailureInOneLineWithExitCodeOne) {
 // edit.
 std::string masked(const std::string& text) {
   return std::regex_replace(
-      std::regex_replace(text, std::regex("\\.cpp:[0-9]+"), ".cpp:L"),
-      std::regex("\\.cpp\\([0-9]+\\)"), ".cpp(L)");
+      std::regex_replace(text, std::regex("\\.cpp:[1-9][0-9]*"), ".cpp:L"),
+      std::regex("\\.cpp\\([1-9][0-9]*\\)"), ".cpp(L)");
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -424,7 +424,7 @@ TEST_F(LauncherEndToEndTest, TracesOnlyWhenDebugIsExactlyTrue) {
       "[TRACE] AppLauncher.cpp:L: Property \"app.runtime\" not found in "
       "\"Application\" section of launcher config file. Using Java runtime "
       "from \"" + b.root + "/Contents/runtime\" directory",
-      "[TRACE] JvmLauncher.cpp:L: JVM library: \"" + lib + "\"",
+      "[TRACE] JvmLauncherLib.cpp:L: JVM library: \"" + lib + "\"",
       "jli lib: [" + lib + "]",
       "jli arg[0]: [" + b.launcher + "]",
       "jli arg[1]: [-Dwrapkin.app-path=" + b.launcher + "]",

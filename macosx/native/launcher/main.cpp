@@ -23,9 +23,8 @@ void launchJvm() { jvmLauncher->launch(); }
 
 void initJvmLauncher() {
   // <root>/Contents/MacOS/<launcher>
-  const std::string launcherPath = SysInfo::getProcessModulePath();
-  const std::string appImageRoot = FileUtils::dirname(
-      FileUtils::dirname(FileUtils::dirname(launcherPath)));
+  const std::string appImageRoot =
+      AppLauncher::ancestorDir(SysInfo::getProcessModulePath(), 3);
 
   jvmLauncher =
       AppLauncher()

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "CfgFile.h"
 #include "ErrorHandling.h"
@@ -9,6 +11,7 @@
 #include "JvmLauncher.h"
 #include "Log.h"
 #include "SysInfo.h"
+#include "tstrings.h"
 
 namespace {
 
@@ -59,6 +62,18 @@ bool AppLauncher::libEnvVariableContainsAppDir() const {
   tstrings::split(entries, value, std::string(1, FileUtils::pathSeparator),
                   tstrings::KEEP_EMPTY);
   return std::find(entries.begin(), entries.end(), appDir) != entries.end();
+}
+
+std::string AppLauncher::ancestorDir(const std::string& path, int levels) {
+  std::string dir = path;
+  for (int i = 0; i < levels; ++i) {
+    dir = FileUtils::dirname(dir);
+  }
+  // FileUtils::dirname gives "" above a top-level entry such as "/a".
+  if (dir.empty() && !path.empty() && FileUtils::isDirSeparator(path[0])) {
+    return "/";
+  }
+  return dir;
 }
 
 Jvm* AppLauncher::createJvmLauncher() const {
