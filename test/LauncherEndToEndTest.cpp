@@ -45,8 +45,8 @@ class FakeRuntimes {
   explicit FakeRuntimes(const std::string& base)
       : jli(makeHome(base + "/fake-jli", FAKE_JLI_PATH)),
         notALibrary(makeHome(base + "/not-a-library", "")),
-        withoutJliLaunch(makeHome(base + "/without-jli-launch",
-                                  TEST_LIB_PATH)) {}
+        withoutJliLaunch(
+            makeHome(base + "/without-jli-launch", TEST_LIB_PATH)) {}
 
   const std::string jli;
   const std::string notALibrary;
@@ -68,7 +68,8 @@ class FakeRuntimes {
 
 class LauncherEndToEndTest : public ::testing::Test {
  protected:
-  LauncherEndToEndTest() : runtimes(tmp.path()), record(tmp.path() + "/calls") {}
+  LauncherEndToEndTest()
+      : runtimes(tmp.path()), record(tmp.path() + "/calls") {}
 
   // A bundle named `name` around the fake runtime library whose
   // configuration is `cfgText`.
@@ -221,8 +222,7 @@ TEST_F(LauncherEndToEndTest, PutsTheAppFolderOnTheLibraryPathOnce) {
     SCOPED_TRACE(row.label);
     ChildEnv childEnv = env();
     if (row.value != nullptr) {
-      childEnv.set("DYLD_LIBRARY_PATH",
-                   replaceAll(row.value, "@A", app));
+      childEnv.set("DYLD_LIBRARY_PATH", replaceAll(row.value, "@A", app));
     }
 
     const ChildResult result = run(b, {}, childEnv);
@@ -258,8 +258,8 @@ TEST_F(LauncherEndToEndTest, CommandLineArgumentsReplaceTheConfiguredOnes) {
     EXPECT_EQ(0, result.exitCode) << result.describe();
     const std::vector<FakeJliCall> recorded = calls();
     ASSERT_EQ(1u, recorded.size());
-    std::vector<std::string> expected{b.launcher,
-                                      "-Dwrapkin.app-path=" + b.launcher, "a.B"};
+    std::vector<std::string> expected{
+        b.launcher, "-Dwrapkin.app-path=" + b.launcher, "a.B"};
     expected.insert(expected.end(), row.expected.begin(), row.expected.end());
     EXPECT_EQ(expected, fakeJliArgs(recorded[0]));
   }
@@ -297,13 +297,11 @@ TEST_F(LauncherEndToEndTest, FindsTheRuntimeLibraryWhereTheBundleSays) {
       }
     }
 
-    const ChildResult result =
-        run(b, {}, env().set("WRAPKIN_DEBUG", "true"));
+    const ChildResult result = run(b, {}, env().set("WRAPKIN_DEBUG", "true"));
 
     EXPECT_EQ(0, result.exitCode) << result.describe();
-    EXPECT_NE(std::string::npos,
-              result.err.find("jli lib: [" + b.root + "/" +
-                              row.expectedLibrary + "]\n"))
+    EXPECT_NE(std::string::npos, result.err.find("jli lib: [" + b.root + "/" +
+                                                 row.expectedLibrary + "]\n"))
         << result.err;
     const bool usesDefault = row.cfg.empty();
     EXPECT_EQ(usesDefault,
@@ -331,7 +329,8 @@ std::string loaderError(const std::string& path) {
 }
 
 TEST_F(LauncherEndToEndTest, ReportsEachFailureInOneLineWithExitCodeOne) {
-  const std::string library = "/Contents/runtime/Contents/Home/lib/libjli.dylib";
+  const std::string library =
+      "/Contents/runtime/Contents/Home/lib/libjli.dylib";
   const struct {
     const char* label;
     std::string cfg;
@@ -340,26 +339,46 @@ TEST_F(LauncherEndToEndTest, ReportsEachFailureInOneLineWithExitCodeOne) {
     // With "@R" for the bundle root, "@C" for the configuration file.
     std::string expected;
   } rows[] = {
-      {"no configuration", "", {"--omit", "cfg"}, nullptr,
+      {"no configuration",
+       "",
+       {"--omit", "cfg"},
+       nullptr,
        "Error opening \"@C\" file: " + std::string(std::strerror(ENOENT))},
-      {"malformed configuration", "[Application]\n[ArgOptions\n", {}, nullptr,
+      {"malformed configuration",
+       "[Application]\n[ArgOptions\n",
+       {},
+       nullptr,
        "Error parsing [@C] file at 2: Missing ']' character"},
-      {"no library under the default runtime", "", {"--omit", "jli"}, nullptr,
+      {"no library under the default runtime",
+       "",
+       {"--omit", "jli"},
+       nullptr,
        "Failed to find JVM in \"@R/Contents/runtime\" directory."},
-      {"no configured runtime", "[Application]\napp.runtime=$ROOTDIR/none\n",
-       {}, nullptr, "Failed to find JVM in \"@R/none\" directory."},
-      {"a library that is not one", "", {"--java-home", runtimes.notALibrary},
-       nullptr, "dlopen(@R" + library + ") failed. Error: @E"},
-      {"a library without JLI_Launch", "",
-       {"--java-home", runtimes.withoutJliLaunch}, nullptr,
+      {"no configured runtime",
+       "[Application]\napp.runtime=$ROOTDIR/none\n",
+       {},
+       nullptr,
+       "Failed to find JVM in \"@R/none\" directory."},
+      {"a library that is not one",
+       "",
+       {"--java-home", runtimes.notALibrary},
+       nullptr,
+       "dlopen(@R" + library + ") failed. Error: @E"},
+      {"a library without JLI_Launch",
+       "",
+       {"--java-home", runtimes.withoutJliLaunch},
+       nullptr,
        "dlsym(@R" + library + ", JLI_Launch) failed. Error: @E"},
       {"JLI_Launch fails", "", {}, "1", "Failed to launch JVM"},
-      {"JLI_Launch fails with a negative result", "", {}, "-7",
+      {"JLI_Launch fails with a negative result",
+       "",
+       {},
+       "-7",
        "Failed to launch JVM"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
-    // The later --java-home wins over the fake library's.
+    // A row's own --java-home comes later and wins over the fake one.
     const Bundle b = bundle(row.cfg, row.options);
     ChildEnv childEnv = env();
     if (row.result != nullptr) {
@@ -391,9 +410,8 @@ std::string masked(const std::string& text) {
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
   std::string::size_type start = 0;
-  for (std::string::size_type end; (end = text.find('\n', start)) !=
-                                   std::string::npos;
-       start = end + 1) {
+  for (std::string::size_type end;
+       (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
     result.push_back(text.substr(start, end - start));
   }
   if (start < text.size()) {
@@ -423,7 +441,8 @@ TEST_F(LauncherEndToEndTest, TracesOnlyWhenDebugIsExactlyTrue) {
       "[TRACE] AppLauncher.cpp:L: Launcher config file path: \"" + b.cfg + "\"",
       "[TRACE] AppLauncher.cpp:L: Property \"app.runtime\" not found in "
       "\"Application\" section of launcher config file. Using Java runtime "
-      "from \"" + b.root + "/Contents/runtime\" directory",
+      "from \"" +
+          b.root + "/Contents/runtime\" directory",
       "[TRACE] JvmLauncherLib.cpp:L: JVM library: \"" + lib + "\"",
       "jli lib: [" + lib + "]",
       "jli arg[0]: [" + b.launcher + "]",
@@ -437,12 +456,14 @@ TEST_F(LauncherEndToEndTest, TracesOnlyWhenDebugIsExactlyTrue) {
   auto next = err.begin();
   for (const std::string& milestone : milestones) {
     next = std::find(next, err.end(), milestone);
-    ASSERT_NE(err.end(), next) << "missing or out of order: " << milestone
-                               << "\n" << result.err;
+    ASSERT_NE(err.end(), next)
+        << "missing or out of order: " << milestone << "\n"
+        << result.err;
   }
   EXPECT_EQ(err.end() - 1, next) << result.err;
   for (const std::string& line : err) {
-    EXPECT_TRUE(std::regex_match(line, std::regex("\\[TRACE\\] .*|jli .*|env var.*")))
+    EXPECT_TRUE(
+        std::regex_match(line, std::regex("\\[TRACE\\] .*|jli .*|env var.*")))
         << line;
   }
 
@@ -454,9 +475,11 @@ TEST_F(LauncherEndToEndTest, TracesOnlyWhenDebugIsExactlyTrue) {
   const std::string message =
       "Error opening \"" + b.cfg + "\" file: " + std::strerror(ENOENT);
   ASSERT_GE(failedErr.size(), 3u) << failed.err;
-  EXPECT_EQ("[ERROR] app.cpp:L: Exception with message 'CfgFile.cpp(L) at "
-            "load(): " + message + "' caught",
-            failedErr[failedErr.size() - 3]);
+  EXPECT_EQ(
+      "[ERROR] app.cpp:L: Exception with message 'CfgFile.cpp(L) at "
+      "load(): " +
+          message + "' caught",
+      failedErr[failedErr.size() - 3]);
   EXPECT_EQ(message, failedErr[failedErr.size() - 2]);
   EXPECT_EQ("[TRACE] app.cpp:0: Exiting launch (entered at app.cpp:L)",
             failedErr.back());

@@ -31,9 +31,9 @@ std::vector<std::string> splitLines(const std::string& text) {
 // The Java runtime homes on this machine; none without `java` on the PATH.
 const std::vector<std::string>& javaHomes() {
   static const std::vector<std::string> homes = [] {
-    const ChildResult found = runChild(
-        {std::string(WRAPKIN_SOURCE_DIR) + "/tools/find-java-homes"},
-        ChildEnv::clean());
+    const ChildResult found =
+        runChild({std::string(WRAPKIN_SOURCE_DIR) + "/tools/find-java-homes"},
+                 ChildEnv::clean());
     return found.exitCode == 0 ? splitLines(found.out)
                                : std::vector<std::string>();
   }();
@@ -126,11 +126,13 @@ class RealJvmTest : public ::testing::Test {
 
   // A bundle for `home` running the probe in one of its three shapes.
   Bundle bundle(const std::string& home, const std::string& shape) {
-    std::vector<std::string> options{
-        "--java-home", home, "--java-option", "-Dtest.plain=1",
-        "--java-option", "-Dtest.blank=a b", "--java-option",
-        "-Dtest.appdir=$APPDIR", "--java-option", "-Xss2m", "--argument",
-        "default", "--argument", "$APPDIR/arg"};
+    std::vector<std::string> options{"--java-home",   home,
+                                     "--java-option", "-Dtest.plain=1",
+                                     "--java-option", "-Dtest.blank=a b",
+                                     "--java-option", "-Dtest.appdir=$APPDIR",
+                                     "--java-option", "-Xss2m",
+                                     "--argument",    "default",
+                                     "--argument",    "$APPDIR/arg"};
     if (shape == "class path") {
       options.insert(options.end(), {"--class-path", probe + "/classes",
                                      "--main-class", "wrapkin.probe.Probe"});
@@ -180,15 +182,14 @@ TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
       const ProbeReport report = parseReport(result.out);
       EXPECT_TRUE(report.complete) << result.out;
       EXPECT_EQ(row.main, report.main);
-      std::vector<std::string> options{
-          "-Dtest.plain=1", "-Dtest.blank=a b", "-Dtest.appdir=" + b.appDir,
-          "-Xss2m", "-Dwrapkin.app-path=" + b.launcher};
+      std::vector<std::string> options{"-Dtest.plain=1", "-Dtest.blank=a b",
+                                       "-Dtest.appdir=" + b.appDir, "-Xss2m",
+                                       "-Dwrapkin.app-path=" + b.launcher};
       if (row.classPath == nullptr) {
         options.insert(options.begin(), "--module-path=" + b.appDir + "/mods");
         EXPECT_EQ("wrapkin.probe", report.property("jdk.module.main"));
       } else {
-        EXPECT_EQ(b.appDir + row.classPath,
-                  report.property("java.class.path"));
+        EXPECT_EQ(b.appDir + row.classPath, report.property("java.class.path"));
       }
       EXPECT_TRUE(inOrder(options, report.jvmOptions))
           << ::testing::PrintToString(report.jvmOptions);
@@ -230,8 +231,8 @@ TEST_F(RealJvmTest, FindsItsBundleThroughARelativeLinkFromAnotherFolder) {
   for (const std::string& home : javaHomes()) {
     SCOPED_TRACE(home);
     const Bundle b = bundle(home, "jar");
-    const std::string elsewhere = tmp.path() + "/elsewhere/" +
-                                  std::to_string(bundles);
+    const std::string elsewhere =
+        tmp.path() + "/elsewhere/" + std::to_string(bundles);
     fs::create_directories(elsewhere);
     fs::create_symlink(fs::relative(b.launcher, elsewhere), elsewhere + "/run");
 

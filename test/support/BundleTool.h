@@ -50,8 +50,8 @@ inline std::string runTool(const std::string& relativePath,
 // it, so that the paths here are the ones the launcher sees.
 inline Bundle makeBundle(const std::string& out, const std::string& name,
                          const std::vector<std::string>& options) {
-  std::vector<std::string> args{"--name", name, "--launcher", WRAPKIN_LAUNCHER,
-                                "--out", out};
+  std::vector<std::string> args{"--name",         name,    "--launcher",
+                                WRAPKIN_LAUNCHER, "--out", out};
   args.insert(args.end(), options.begin(), options.end());
   Bundle bundle;
   bundle.root = runTool("tools/make-bundle", args);

@@ -41,8 +41,8 @@ class ChildEnv {
     }
     for (const char* name :
          {"WRAPKIN_DEBUG", "DYLD_LIBRARY_PATH", "LD_LIBRARY_PATH",
-          "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS",
-          "CLASSPATH", "FAKE_JLI_RECORD", "FAKE_JLI_ENV", "FAKE_JLI_RESULT",
+          "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "CLASSPATH",
+          "FAKE_JLI_RECORD", "FAKE_JLI_ENV", "FAKE_JLI_RESULT",
           "FAKE_JLI_DLSYM", "FAKE_JLI_REENTER", "FAKE_JLI_REMOVE"}) {
       env.vars.erase(name);
     }

@@ -19,7 +19,9 @@ namespace {
 // the second pass uses it for as long as the process lives.
 Jvm* jvmLauncher = nullptr;
 
-void launchJvm() { jvmLauncher->launch(); }
+void launchJvm() {
+  jvmLauncher->launch();
+}
 
 void initJvmLauncher() {
   // <root>/Contents/MacOS/<launcher>

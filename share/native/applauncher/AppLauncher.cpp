@@ -38,14 +38,15 @@ std::string findJvmLib(const CfgFile& cfgFile,
   }
 
   for (const std::string& jvmLibName : jvmLibNames) {
-    const std::string jvmLibPath = FileUtils::combinePath(runtimePath, jvmLibName);
+    const std::string jvmLibPath =
+        FileUtils::combinePath(runtimePath, jvmLibName);
     if (FileUtils::isFileExists(jvmLibPath)) {
       return jvmLibPath;
     }
   }
 
-  THROW_ERROR(tstrings::any() << "Failed to find JVM in \"" << runtimePath
-                              << "\" directory.");
+  THROW_ERROR(tstrings::any()
+              << "Failed to find JVM in \"" << runtimePath << "\" directory.");
 }
 
 }  // namespace
@@ -56,8 +57,8 @@ AppLauncher::AppLauncher() {
 }
 
 bool AppLauncher::libEnvVariableContainsAppDir() const {
-  const std::string value = SysInfo::getEnvVariable(
-      std::nothrow, libEnvVariableName, std::string());
+  const std::string value =
+      SysInfo::getEnvVariable(std::nothrow, libEnvVariableName, std::string());
   std::vector<std::string> entries;
   tstrings::split(entries, value, std::string(1, FileUtils::pathSeparator),
                   tstrings::KEEP_EMPTY);
@@ -103,9 +104,8 @@ Jvm* AppLauncher::createJvmLauncher() const {
 
   if (!libEnvVariableContainsAppDir()) {
     jvm->addEnvVariable(libEnvVariableName,
-                        SysInfo::getEnvVariable(std::nothrow,
-                                                libEnvVariableName,
-                                                std::string()) +
+                        SysInfo::getEnvVariable(
+                            std::nothrow, libEnvVariableName, std::string()) +
                             FileUtils::pathSeparator + appDir);
   }
 
