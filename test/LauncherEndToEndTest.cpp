@@ -38,32 +38,18 @@ const char* const kExports[] = {"main", "jvmLauncherGetAPI",
                                 "jvmLauncherCreateJvmlLauncherData",
                                 "jvmLauncherStartJvm", "jvmLauncherLog"};
 
-// Runtime folders whose lib/libjli.so stands in for the runtime's library;
+// Runtime homes whose libjli stands in for the runtime's library;
 // make-bundle mirrors them into Contents/runtime/Contents/Home.
-class FakeRuntimes {
- public:
+struct FakeRuntimes {
   explicit FakeRuntimes(const std::string& base)
-      : jli(makeHome(base + "/fake-jli", FAKE_JLI_PATH)),
-        notALibrary(makeHome(base + "/not-a-library", "")),
+      : jli(makeFakeJavaHome(base + "/fake-jli", FAKE_JLI_PATH)),
+        notALibrary(makeFakeJavaHome(base + "/not-a-library", "")),
         withoutJliLaunch(
-            makeHome(base + "/without-jli-launch", TEST_LIB_PATH)) {}
+            makeFakeJavaHome(base + "/without-jli-launch", TEST_LIB_PATH)) {}
 
   const std::string jli;
   const std::string notALibrary;
   const std::string withoutJliLaunch;
-
- private:
-  // `library` empty: a text file where the library should be.
-  static std::string makeHome(const std::string& home,
-                              const std::string& library) {
-    fs::create_directories(home + "/lib");
-    if (library.empty()) {
-      std::ofstream(home + "/lib/libjli.so") << "not a library\n";
-    } else {
-      fs::create_symlink(library, home + "/lib/libjli.so");
-    }
-    return home;
-  }
 };
 
 class LauncherEndToEndTest : public ::testing::Test {

@@ -4,9 +4,7 @@
 // and then ends the process with that call's result. Calls on that thread
 // record and return.
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,12 +21,10 @@ namespace {
 class TwoPassStartTest : public ::testing::Test {
  protected:
   TwoPassStartTest() : record(tmp.path() + "/calls") {
-    const std::string home = tmp.path() + "/fake-jli";
-    fs::create_directories(home + "/lib");
-    fs::create_symlink(FAKE_JLI_PATH, home + "/lib/libjli.so");
     b = makeBundle(tmp.path(), "Tool",
-                   {"--java-home", home, "--main-class", "a.B", "--argument",
-                    "configured"});
+                   {"--java-home",
+                    makeFakeJavaHome(tmp.path() + "/fake-jli", FAKE_JLI_PATH),
+                    "--main-class", "a.B", "--argument", "configured"});
   }
 
   // Runs the launcher with `args`; the double removes the configuration

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -72,3 +73,21 @@ class CanonicalTempDir {
   TempDir dir;
   std::string path_;
 };
+
+// A folder that tools/make-bundle takes for a Java runtime home: only
+// lib/libjli, a link to `library`, or a text file when `library` is empty.
+inline std::string makeFakeJavaHome(const std::string& home,
+                                    const std::string& library) {
+#if defined(__APPLE__)
+  const std::string jli = home + "/lib/libjli.dylib";
+#else
+  const std::string jli = home + "/lib/libjli.so";
+#endif
+  std::filesystem::create_directories(home + "/lib");
+  if (library.empty()) {
+    std::ofstream(jli) << "not a library\n";
+  } else {
+    std::filesystem::create_symlink(library, jli);
+  }
+  return home;
+}
