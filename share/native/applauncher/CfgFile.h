@@ -29,7 +29,7 @@ class CfgFile {
       return std::strcmp(id, other.id) < 0;
     }
 
-    const char* name() const { return id; }
+    constexpr const char* name() const { return id; }
 
    private:
     const char* id;
@@ -41,6 +41,8 @@ class CfgFile {
   CfgFile() = default;
   CfgFile(const CfgFile&) = default;
   CfgFile& operator=(const CfgFile&) = default;
+  CfgFile(CfgFile&&) = default;
+  CfgFile& operator=(CfgFile&&) = default;
 
   // Reads a configuration file; raises on a file that cannot be opened or
   // read to its end and on a section header without "]".

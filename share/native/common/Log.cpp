@@ -97,17 +97,17 @@ void TeeLogAppender::append(const LogEvent& v) {
 Logger::ScopeTracer::ScopeTracer(Logger& owner, LogLevel logLevel,
                                  const char* fileName, int lineNum,
                                  const char* funcName,
-                                 const std::string& scopeName)
+                                 const std::string& name)
     : logger(owner),
       level(logLevel),
       file(fileName),
       line(lineNum),
       function(funcName),
-      scope(scopeName),
+      scopeName(name),
       active(owner.isLoggable(logLevel)) {
   if (active) {
     logger.log(level, file.c_str(), line, function.c_str(),
-               "Entering " + scope);
+               "Entering " + scopeName);
   }
 }
 
@@ -117,7 +117,7 @@ Logger::ScopeTracer::~ScopeTracer() {
   }
   try {
     logger.log(level, file.c_str(), 0, function.c_str(),
-               (tstrings::any() << "Exiting " << scope << " (entered at "
+               (tstrings::any() << "Exiting " << scopeName << " (entered at "
                                 << FileUtils::basename(file) << ":" << line
                                 << ")")
                    .str());

@@ -89,19 +89,18 @@ class Logger {
   class ScopeTracer {
    public:
     ScopeTracer(Logger& owner, LogLevel logLevel, const char* fileName,
-                int lineNum, const char* funcName,
-                const std::string& scopeName);
+                int lineNum, const char* funcName, const std::string& name);
     ~ScopeTracer();
     ScopeTracer(const ScopeTracer&) = delete;
     ScopeTracer& operator=(const ScopeTracer&) = delete;
 
    private:
-    const Logger& logger;
+    Logger& logger;
     const LogLevel level;
     const std::string file;
     const int line;
     const std::string function;
-    const std::string scope;
+    const std::string scopeName;
     const bool active;
   };
 

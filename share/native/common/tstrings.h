@@ -9,8 +9,10 @@
 // multi-byte characters or converts character sets.
 namespace tstrings {
 
-enum CompareType { MATCH_CASE = 0, FOLD_CASE = 1 };
-enum SplitType { KEEP_EMPTY = 0, DROP_EMPTY = 1 };
+// A fixed underlying type makes every int a valid value, so that "any other
+// value" below is defined behaviour rather than an out-of-range enum.
+enum CompareType : int { MATCH_CASE = 0, FOLD_CASE = 1 };
+enum SplitType : int { KEEP_EMPTY = 0, DROP_EMPTY = 1 };
 
 // Every mode other than FOLD_CASE compares bytes as they are.
 bool equals(const std::string& a, const std::string& b,

@@ -11,41 +11,54 @@ namespace FileUtils {
 
 namespace {
 
-std::string currentDirectory() {
-  // Start with room for the usual case and grow for deeper folders: a user
-  // who starts the launcher from a deep folder must not be refused.
-  std::vector<char> buffer(1024, '\0');
-  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) {
-      const std::string reason = lastCRTError();
-      THROW_ERROR(tstrings::any() << "getcwd() failed. Error: " << reason);
-    }
-    buffer.assign(buffer.size() * 2, '\0');
-  }
-  const std::string dir(buffer.data());
-  if (dir.empty()) {
-    THROW_ERROR("getcwd() returned empty string");
-  }
-  return dir;
-}
+// Room for the usual working directory; a deeper one grows the buffer.
+constexpr std::size_t initialCwdBufferSize = 1024;
 
 }  // namespace
 
 bool isFileExists(const std::string& filePath) {
+  // stat() follows links, so a dangling link does not exist; a directory or
+  // any other kind of entry does.
   struct stat statBuffer;
   return stat(filePath.c_str(), &statBuffer) == 0;
 }
 
+std::string stripExeSuffix(const std::string& path) {
+  // Executables carry no suffix on this platform.
+  return path;
+}
+
+// The raise positions of the two errors below (this function, lines 49 and
+// 55) are part of the message that the log shows with WRAPKIN_DEBUG on.
+// Keep them where they are.
+//
+// A working directory deeper than the first buffer is not a failure: the
+// buffer grows while getcwd() reports ERANGE, so a user who starts the
+// launcher from a deep folder is not refused.
 std::string toAbsolutePath(const std::string& path) {
   if (path.empty()) {
-    return currentDirectory();
+    std::vector<char> buffer(initialCwdBufferSize, '\0');
+    const char* dir = getcwd(buffer.data(), buffer.size());
+    while (dir == nullptr && errno == ERANGE) {
+      buffer.assign(buffer.size() * 2, '\0');
+      dir = getcwd(buffer.data(), buffer.size());
+    }
+    if (dir != nullptr) {
+      const std::string result(dir);
+      if (result.empty()) {
+        THROW_ERROR("getcwd() returned empty string");
+      }
+      return result;
+    }
+    // Read getcwd()'s reason before anything else can change errno.
+    const std::string reason = lastCRTError();
+    THROW_ERROR(tstrings::any() << "getcwd() failed. Error: " << reason);
   }
   if (isDirSeparator(path[0])) {
     return path;
   }
-  return combinePath(combinePath(std::string(), currentDirectory()), path);
+  return combinePath(combinePath(std::string(), toAbsolutePath(std::string())),
+                     path);
 }
-
-std::string stripExeSuffix(const std::string& path) { return path; }
 
 }  // namespace FileUtils
