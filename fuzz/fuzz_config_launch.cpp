@@ -2,11 +2,13 @@
 // written to the configuration file of a bundle in a temporary folder, read
 // with CfgFile::load, expanded with the bundle's directories, composed into a
 // Jvm and turned into a launcher-data buffer. Checked on the way: the parse
-// matches a straightforward reading of the file format, a load fails only on
-// the first header without "]" and with that message, expansion leaves no
-// macro behind, the JVM command line has the documented order, and the
-// buffer's pointer graph is exactly the Jvm's data laid out in one block.
+// matches a straightforward reading of the file format (also behind a value
+// of 64 KiB and more), a load fails only on the first header without "]" and
+// with that message, expansion leaves no macro behind, the JVM command line
+// has the documented order, and the buffer's pointer graph is exactly the
+// Jvm's data laid out in one block.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -416,32 +418,60 @@ void checkLauncherData(const Jvm& jvm, const JvmData& source) {
 
 // --- One input ------------------------------------------------------------
 
-void checkLoadFailure(const WkError<std::runtime_error>& e,
-                      std::size_t brokenHeader) {
-  // The file is always there and readable: a header without "]" is the
-  // only failure, reported for the first such line.
-  FUZZ_CHECK(brokenHeader != 0);
-  const std::string expected = "Error parsing [" + bundle.cfgPath +
-                               "] file at " + std::to_string(brokenHeader) +
-                               ": Missing ']' character";
-  FUZZ_CHECK(expected == e.rawMessage());
-}
-
-void runOneInput(const std::string& text) {
+// Writes `text` as the configuration file and loads it. A header without
+// "]" is the only failure (the file is always there and readable), and it is
+// reported for the first such line; otherwise the result must be what the
+// plain reading finds. Returns whether the load succeeded.
+bool loadChecked(const std::string& text, CfgFile& loaded) {
   writeConfigFile(text);
   const std::vector<std::string> lines = linesOf(text);
   const std::size_t brokenHeader = firstBrokenHeader(lines);
-
-  CfgFile loaded;
   try {
     loaded = CfgFile::load(bundle.cfgPath);
   } catch (const WkError<std::runtime_error>& e) {
-    checkLoadFailure(e, brokenHeader);
-    return;
+    FUZZ_CHECK(brokenHeader != 0);
+    const std::string expected = "Error parsing [" + bundle.cfgPath +
+                                 "] file at " + std::to_string(brokenHeader) +
+                                 ": Missing ']' character";
+    FUZZ_CHECK(expected == e.rawMessage());
+    return false;
   }
   FUZZ_CHECK(brokenHeader == 0);
+  FUZZ_CHECK(plainOf(loaded) == readPlainly(lines));
+  return true;
+}
+
+// For one input in four (by size, so that a run can be repeated): `text`
+// behind one long stored value, so that the input straddles the 64 KiB
+// marks where a reader that works in chunks or blocks (as the parser does)
+// refills or starts a new block; for one size in eight the value line alone
+// is longer than 64 KiB. Loading 64 KiB more costs several times what the
+// input itself does, hence not for every input.
+bool stretched(const std::string& text, std::string& result) {
+  const std::size_t kind = text.size() % 8;
+  if (kind > 1) {
+    return false;
+  }
+  const std::size_t mark = std::size_t(64) * 1024;
+  const std::size_t valueSize = mark - std::min(text.size() / 2, mark / 2) +
+                                (kind == 1 ? mark / 8 : 0);
+  result = "[Application]\napp.version=" + std::string(valueSize, 'v') +
+           "\n" + text;
+  return true;
+}
+
+void runOneInput(const std::string& text) {
+  std::string longer;
+  if (stretched(text, longer)) {
+    CfgFile ignored;
+    loadChecked(longer, ignored);
+  }
+
+  CfgFile loaded;
+  if (!loadChecked(text, loaded)) {
+    return;
+  }
   const PlainConfig plainLoaded = plainOf(loaded);
-  FUZZ_CHECK(plainLoaded == readPlainly(lines));
 
   const CfgFile expanded = loaded.expandMacros(bundle.macros);
   const PlainConfig plainExpanded = plainOf(expanded);
