@@ -300,7 +300,7 @@ TEST_F(LauncherEndToEndTest, FindsTheRuntimeLibraryWhereTheBundleSays) {
 // What the loader says about opening `path`, or else about JLI_Launch in it:
 // the launcher must pass on the system's own words.
 std::string loaderError(const std::string& path) {
-  void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  void* handle = dlopen(path.c_str(), RTLD_LAZY);
   if (handle == nullptr) {
     return dlerror();
   }
@@ -312,6 +312,12 @@ std::string loaderError(const std::string& path) {
   }
   dlclose(handle);
   return error;
+}
+
+// Some loaders name the library handle in their messages, and handles differ
+// from process to process.
+std::string withoutAddresses(const std::string& text) {
+  return std::regex_replace(text, std::regex("0x[0-9a-fA-F]+"), "0x...");
 }
 
 TEST_F(LauncherEndToEndTest, ReportsEachFailureInOneLineWithExitCodeOne) {
@@ -381,7 +387,7 @@ TEST_F(LauncherEndToEndTest, ReportsEachFailureInOneLineWithExitCodeOne) {
 
     EXPECT_EQ(1, result.exitCode) << result.describe();
     EXPECT_EQ("", result.out);
-    EXPECT_EQ(expected + "\n", result.err);
+    EXPECT_EQ(withoutAddresses(expected + "\n"), withoutAddresses(result.err));
   }
 }
 

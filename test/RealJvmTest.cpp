@@ -195,7 +195,9 @@ TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
           << ::testing::PrintToString(report.jvmOptions);
       EXPECT_EQ("a b", report.property("test.blank"));
       EXPECT_EQ(b.launcher, report.property("wrapkin.app-path"));
-      EXPECT_EQ(home, report.property("java.home"));
+      // The runtime may report its home through the bundle's links.
+      EXPECT_EQ(fs::path(home),
+                fs::weakly_canonical(report.property("java.home")));
       EXPECT_EQ((std::vector<std::string>{"default", b.appDir + "/arg"}),
                 report.args);
     }
