@@ -1,11 +1,15 @@
 #include "CfgFile.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "OpenDescriptors.h"
 #include "RaisedMessage.h"
 #include "RecordingLogAppender.h"
 #include "TempDir.h"
@@ -177,6 +181,8 @@ TEST(CfgFileTest, LoadFailsWithTheThreeMessages) {
   const std::string badHeader = (dir.path() / "bad.cfg").string();
   writeFile(badHeader, ";c\n\n[Application]\napp.mainjar=a\n\n;c\n[Java\n");
   const std::string directory = dir.path().string();
+  const std::string fifo = (dir.path() / "fifo.cfg").string();
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
 
   const struct {
     const char* label;
@@ -190,10 +196,18 @@ TEST(CfgFileTest, LoadFailsWithTheThreeMessages) {
       {"a directory", directory,
        "Failed to read \"" + directory +
            "\" file up to the end: " + "Is a directory"},
+      // Opening it must not wait for a writer, nor reading a device go on
+      // for ever.
+      {"a FIFO without a writer", fifo,
+       "Error opening \"" + fifo + "\" file: Not a regular file"},
+      {"an endless device", "/dev/zero",
+       "Error opening \"/dev/zero\" file: Not a regular file"},
   };
   for (const auto& c : cases) {
+    const std::set<int> before = openDescriptors();
     EXPECT_EQ(c.expected, raisedMessage([&] { CfgFile::load(c.path); }))
         << c.label;
+    EXPECT_EQ(before, openDescriptors()) << c.label;
   }
 }
 

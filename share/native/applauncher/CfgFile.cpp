@@ -1,7 +1,6 @@
 #include "CfgFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -325,13 +324,12 @@ class LineReader {
 }  // namespace
 
 CfgFile CfgFile::load(const std::string& path) {
-  errno = 0;
-  std::FILE* const file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    THROW_ERROR(tstrings::any()
-                << "Error opening \"" << path << "\" file: " << lastCRTError());
+  const FileUtils::OpenedFile opened = FileUtils::openForReading(path);
+  if (opened.file == nullptr) {
+    THROW_ERROR(tstrings::any() << "Error opening \"" << path
+                                << "\" file: " << opened.failure);
   }
-  LineReader reader(file);
+  LineReader reader(opened.file);
 
   CfgFileParser parser;
   std::string_view line;

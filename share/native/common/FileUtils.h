@@ -1,10 +1,11 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // Paths as plain byte strings. Both '/' and '\' are recognised as separators;
-// '/' is the one inserted. Only isFileExists and toAbsolutePath touch the file
-// system.
+// '/' is the one inserted. Only isFileExists, toAbsolutePath and
+// openForReading touch the file system.
 namespace FileUtils {
 
 // Separates the entries of a path list.
@@ -29,5 +30,19 @@ bool isFileExists(const std::string& filePath);
 std::string toAbsolutePath(const std::string& path);
 
 std::string stripExeSuffix(const std::string& path);
+
+// A file opened for reading: `file` (closed by the caller with fclose), or
+// null and the reason in the system's words.
+struct OpenedFile {
+  std::FILE* file;
+  std::string failure;
+};
+
+// Opens a file for reading bytes, as fopen(path, "rb") does, but never
+// waits: a FIFO without a writer would hold the caller up for good, and a
+// terminal or a device may never end. So only a regular file or a directory
+// (whose reading then fails) is opened; anything else is refused as "Not a
+// regular file".
+OpenedFile openForReading(const std::string& path);
 
 }  // namespace FileUtils

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,9 +29,8 @@ std::string stripExeSuffix(const std::string& path) {
   return path;
 }
 
-// The raise positions of the two errors below (this function, lines 49 and
-// 55) are part of the message that the log shows with WRAPKIN_DEBUG on.
-// Keep them where they are.
+// The raise positions of the two errors below (lines 49 and 55) are part of
+// the message that the log shows with WRAPKIN_DEBUG on: keep them in place.
 //
 // A working directory deeper than the first buffer is not a failure: the
 // buffer grows while getcwd() reports ERANGE, so a user who starts the
@@ -59,6 +59,28 @@ std::string toAbsolutePath(const std::string& path) {
   }
   return combinePath(combinePath(std::string(), toAbsolutePath(std::string())),
                      path);
+}
+
+OpenedFile openForReading(const std::string& path) {
+  // Without O_NONBLOCK, opening a FIFO waits until some process opens it for
+  // writing. For the files accepted below the flag changes nothing.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return {nullptr, lastCRTError()};
+  }
+  struct stat st;
+  std::string failure;
+  if (fstat(fd, &st) != 0) {
+    failure = lastCRTError();
+  } else if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    failure = "Not a regular file";
+  } else if (std::FILE* const file = fdopen(fd, "rb"); file != nullptr) {
+    return {file, std::string()};
+  } else {
+    failure = lastCRTError();
+  }
+  close(fd);
+  return {nullptr, failure};
 }
 
 }  // namespace FileUtils
