@@ -20,8 +20,10 @@
 //                            is called again
 //
 // A record is a block of lines from "call=<n>" (the number of the call in
-// this process, from 1) to "end=<n>". A string is written as key=text and a
-// null pointer as the bare key; jargv and appclassv are only told apart as
+// this process, from 1) to "end=<n>". A string is written as key=text, with
+// every backslash doubled and every line feed written as backslash and "n",
+// so that one line holds it whatever its bytes; a null pointer is written as
+// the bare key; jargv and appclassv are only told apart as
 // null or "(set)". Keys: call, tid, main-thread, argc,
 // argv[0]..argv[argc] (the last being the terminating slot), jargc, jargv,
 // appclassc, appclassv, fullversion, dotversion, versions-shared (1 when
@@ -70,9 +72,19 @@ bool isMainThread() {
 void writeString(FILE* out, const char* key, const char* value) {
   if (value == nullptr) {
     fprintf(out, "%s\n", key);
-  } else {
-    fprintf(out, "%s=%s\n", key, value);
+    return;
   }
+  fprintf(out, "%s=", key);
+  for (const char* c = value; *c != '\0'; ++c) {
+    if (*c == '\\') {
+      fputs("\\\\", out);
+    } else if (*c == '\n') {
+      fputs("\\n", out);
+    } else {
+      fputc(*c, out);
+    }
+  }
+  fputc('\n', out);
 }
 
 void writeEnvironment(FILE* out) {

@@ -11,12 +11,27 @@
 // pointer.
 typedef std::map<std::string, std::optional<std::string>> FakeJliCall;
 
+// A recorded string as it was: the double writes a backslash as two and a
+// line feed as backslash and "n".
+inline std::string decodeFakeJliString(const std::string& text) {
+  std::string result;
+  for (std::string::size_type i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      ++i;
+      result += text[i] == 'n' ? '\n' : text[i];
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
 // Every complete call recorded in `path`, in order; none when the file does
 // not exist.
 inline std::vector<FakeJliCall> readFakeJliCalls(const std::string& path) {
   std::vector<FakeJliCall> calls;
   FakeJliCall current;
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::string line;
   while (std::getline(in, line)) {
     const std::string::size_type eq = line.find('=');
@@ -26,7 +41,8 @@ inline std::vector<FakeJliCall> readFakeJliCalls(const std::string& path) {
     }
     current[key] = eq == std::string::npos
                        ? std::nullopt
-                       : std::optional<std::string>(line.substr(eq + 1));
+                       : std::optional<std::string>(
+                             decodeFakeJliString(line.substr(eq + 1)));
     if (key == "end") {
       calls.push_back(current);
     }
