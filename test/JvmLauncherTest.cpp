@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "CfgFile.h"
 #include "ErrorHandling.h"
 #include "FakeJliRecord.h"
+#include "OpenDescriptors.h"
 #include "RaisedMessage.h"
 #include "RecordingLogAppender.h"
 #include "SysInfo.h"
@@ -304,13 +306,16 @@ TEST_F(JvmLauncherTest, DataBeyondIntMaxIsAMeasuringFailure) {
   EXPECT_TRUE(eventsWith(log, "JVM library: ").empty());
 }
 
-bool isFakeJliLoaded() {
-  void* const handle = dlopen(FAKE_JLI_PATH, RTLD_LAZY | RTLD_NOLOAD);
+// True while some handle keeps the library mapped.
+bool isLoaded(const std::string& path) {
+  void* const handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
   if (handle != nullptr) {
     dlclose(handle);
   }
   return handle != nullptr;
 }
+
+bool isFakeJliLoaded() { return isLoaded(FAKE_JLI_PATH); }
 
 // Launches against the fake runtime library, which records its call.
 class JvmLaunchTest : public JvmLauncherTest {
@@ -407,6 +412,39 @@ TEST_F(JvmLaunchTest, NonZeroResultRaisesAndReleasesTheLibrary) {
   EXPECT_EQ(1u, calls().size());
   // The buffer's release is checked by the sanitizer build's leak checker.
   EXPECT_FALSE(isFakeJliLoaded());
+}
+
+// The launch opens the library twice and must close it twice, and open no
+// descriptor that outlives it, however it ends.
+TEST_F(JvmLaunchTest, EveryLaunchLeavesNothingLoadedOrOpen) {
+  const std::string notALibrary = (dir.path() / "libjli.dylib").string();
+  std::ofstream(notALibrary) << "not a library\n";
+  const struct {
+    const char* label;
+    std::string library;
+    const char* result;  // FAKE_JLI_RESULT
+    std::string messageStart;
+  } rows[] = {
+      {"JLI_Launch succeeds", FAKE_JLI_PATH, "0", "(nothing raised)"},
+      {"JLI_Launch fails", FAKE_JLI_PATH, "1", "Failed to launch JVM"},
+      {"no JLI_Launch", TEST_LIB_PATH, "0",
+       std::string("dlsym(") + TEST_LIB_PATH + ", JLI_Launch) failed. "},
+      {"not a library", notALibrary, "0",
+       "dlopen(" + notALibrary + ") failed. "},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const EnvOverride result("FAKE_JLI_RESULT", row.result);
+    jvm.setLibPath(row.library);
+    ASSERT_FALSE(isLoaded(row.library));
+    const std::set<int> before = openDescriptors();
+
+    const std::string message = raisedMessage([&] { jvm.launch(); });
+
+    EXPECT_EQ(row.messageStart, message.substr(0, row.messageStart.size()));
+    EXPECT_FALSE(isLoaded(row.library));
+    EXPECT_EQ(before, openDescriptors());
+  }
 }
 
 class JvmArgumentsTest : public JvmLauncherTest {
