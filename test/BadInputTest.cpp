@@ -540,11 +540,17 @@ TEST_F(BadInputTest, TheConfigurationUnreadable) {
               fs::permissions(a.b.cfg, fs::perms::none);
               if (root) {
                 // Root would read it anyway: the launcher runs as nobody,
-                // who must see the rest of the bundle.
-                fs::permissions(tmp.path(),
-                                fs::perms::others_read |
-                                    fs::perms::others_exec,
-                                fs::perm_options::add);
+                // who must see the rest of the bundle, whatever the umask.
+                const fs::perms rx =
+                    fs::perms::others_read | fs::perms::others_exec;
+                fs::permissions(tmp.path(), rx, fs::perm_options::add);
+                for (const auto& entry :
+                     fs::recursive_directory_iterator(tmp.path())) {
+                  if (fs::is_directory(entry.symlink_status())) {
+                    fs::permissions(entry.path(), rx, fs::perm_options::add);
+                  }
+                }
+                fs::permissions(a.b.launcher, rx, fs::perm_options::add);
                 a.prefix = {setpriv, "--reuid=65534", "--regid=65534",
                             "--clear-groups", "--"};
               }
