@@ -65,11 +65,12 @@ std::string loaderError(const std::string& path) {
   if (handle == nullptr) {
     return dlerror();
   }
+  std::string error = "(found)";
   dlerror();
-  const void* symbol = dlsym(handle, "JLI_Launch");
-  const char* text = dlerror();
-  const std::string error =
-      symbol != nullptr ? "(found)" : text != nullptr ? text : "(null)";
+  if (dlsym(handle, "JLI_Launch") == nullptr) {
+    const char* text = dlerror();
+    error = text != nullptr ? text : "(null symbol)";
+  }
   dlclose(handle);
   return error;
 }
@@ -113,18 +114,17 @@ std::string utf16(const std::string& ascii) {
   return bytes;
 }
 
-const char* valgrind() { return std::getenv("WRAPKIN_VALGRIND"); }
+const char* valgrind() {
+  return std::getenv("WRAPKIN_VALGRIND");
+}
 
 // The command that runs the launcher: under memcheck when asked for.
 std::vector<std::string> launcherCommand(const std::string& launcher,
                                          const std::vector<std::string>& args) {
   std::vector<std::string> argv;
   if (valgrind() != nullptr) {
-    argv = {valgrind(),
-            "-q",
-            "--leak-check=full",
-            "--errors-for-leak-kinds=definite,indirect",
-            "--error-exitcode=99"};
+    argv = {valgrind(), "-q", "--leak-check=full",
+            "--errors-for-leak-kinds=definite,indirect", "--error-exitcode=99"};
   }
   argv.push_back(launcher);
   argv.insert(argv.end(), args.begin(), args.end());
@@ -381,8 +381,9 @@ class BadInputTest : public ::testing::Test {
         ADD_FAILURE() << "the system started the launcher";
       } catch (const std::runtime_error& e) {
         const std::string what = e.what();
-        EXPECT_EQ(expected, what.substr(what.size() - std::min(what.size(),
-                                                               expected.size())));
+        EXPECT_EQ(
+            expected,
+            what.substr(what.size() - std::min(what.size(), expected.size())));
       }
       return;
     }
@@ -444,7 +445,9 @@ class BadInputTest : public ::testing::Test {
   int bundles = 0;
 };
 
-std::string systemText(int error) { return std::strerror(error); }
+std::string systemText(int error) {
+  return std::strerror(error);
+}
 
 // The configuration replaced by what `make` puts at its path.
 Breaking cfgIs(std::function<void(const std::string&)> make) {
@@ -498,9 +501,11 @@ TEST_F(BadInputTest, TheConfiguration) {
       fails("configuration missing", opening + systemText(ENOENT)).omit("cfg"),
       fails("configuration a directory",
             "Failed to read \"@C\" file up to the end: " + systemText(EISDIR))
-          .but(cfgIs([](const std::string& cfg) { fs::create_directory(cfg); })),
+          .but(
+              cfgIs([](const std::string& cfg) { fs::create_directory(cfg); })),
       fails("configuration a FIFO", opening + "Not a regular file")
-          .but(cfgIs([](const std::string& cfg) { mkfifo(cfg.c_str(), 0644); })),
+          .but(
+              cfgIs([](const std::string& cfg) { mkfifo(cfg.c_str(), 0644); })),
       fails("configuration a link to a device", opening + "Not a regular file")
           .but(cfgIs([](const std::string& cfg) {
             fs::create_symlink("/dev/zero", cfg);
@@ -519,8 +524,8 @@ TEST_F(BadInputTest, TheConfiguration) {
       runs("configuration value with a NUL byte", {"a.B"})
           .cfg(std::string(kNulInValue, sizeof(kNulInValue) - 1)),
       runs("configuration line of 10 MB", {"a.B", longValue})
-          .cfg(std::string(kMainClass) + "[ArgOptions]\narguments=" +
-               longValue + "\n"),
+          .cfg(std::string(kMainClass) +
+               "[ArgOptions]\narguments=" + longValue + "\n"),
       fails("configuration header without \"]\"",
             "Error parsing [@C] file at 4: Missing ']' character")
           .cfg(std::string(kMainClass) + "\n[JavaOptions\njava-options=-X\n"),
@@ -558,7 +563,8 @@ TEST_F(BadInputTest, TheConfigurationUnreadable) {
 }
 
 TEST_F(BadInputTest, TheRuntime) {
-  const std::string noJvm = "Failed to find JVM in \"@R/Contents/runtime\" directory.";
+  const std::string noJvm =
+      "Failed to find JVM in \"@R/Contents/runtime\" directory.";
   check({
       fails("runtime missing", noJvm).omit("runtime"),
       fails("\"app.runtime\" pointing nowhere",
@@ -574,13 +580,15 @@ TEST_F(BadInputTest, TheRuntime) {
           .but(jliIs([](const std::string& jli) { writeBytes(jli, ""); })),
       fails("libjli a directory", "dlopen(@J) failed. Error: @E")
           .omit("jli")
-          .but(jliIs([](const std::string& jli) { fs::create_directory(jli); })),
+          .but(
+              jliIs([](const std::string& jli) { fs::create_directory(jli); })),
       fails("libjli a dangling link", noJvm)
           .omit("jli")
           .but(jliIs([](const std::string& jli) {
             fs::create_symlink(jli + ".gone", jli);
           })),
-      fails("libjli without JLI_Launch", "dlsym(@J, JLI_Launch) failed. Error: @E")
+      fails("libjli without JLI_Launch",
+            "dlsym(@J, JLI_Launch) failed. Error: @E")
           .omit("jli")
           .but(jliIs([](const std::string& jli) {
             fs::create_symlink(TEST_LIB_PATH, jli);
@@ -599,9 +607,10 @@ TEST_F(BadInputTest, TheLauncherLink) {
       notStarted("launcher link looping", ELOOP).but(startedBy(makeLoop)),
       fails("launcher link dangling once started",
             "lstat(@O/tool.gone) failed. Error: " + systemText(ENOENT))
-          .but(linkChangedOnceStarted([](const std::string& link, const Bundle&) {
-            replaceByLink(link, link + ".gone");
-          })),
+          .but(linkChangedOnceStarted(
+              [](const std::string& link, const Bundle&) {
+                replaceByLink(link, link + ".gone");
+              })),
       fails("launcher link looping once started",
             "readlink(@O/tool) failed. Error: " + systemText(ELOOP))
           .but(linkChangedOnceStarted(
@@ -639,7 +648,9 @@ TEST_F(BadInputTest, TheEnvironment) {
           .but(envIs("WRAPKIN_DEBUG", "true ")),
       runs("WRAPKIN_DEBUG empty", {"a.B"}).but(envIs("WRAPKIN_DEBUG", "")),
       runs("WRAPKIN_DEBUG not UTF-8", {"a.B"})
-          .but(envIs("WRAPKIN_DEBUG", "tr\xfc" "e")),
+          .but(envIs("WRAPKIN_DEBUG",
+                     "tr\xfc"
+                     "e")),
   });
 }
 

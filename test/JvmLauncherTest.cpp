@@ -315,7 +315,9 @@ bool isLoaded(const std::string& path) {
   return handle != nullptr;
 }
 
-bool isFakeJliLoaded() { return isLoaded(FAKE_JLI_PATH); }
+bool isFakeJliLoaded() {
+  return isLoaded(FAKE_JLI_PATH);
+}
 
 // Launches against the fake runtime library, which records its call.
 class JvmLaunchTest : public JvmLauncherTest {

@@ -23,8 +23,8 @@
 // this process, from 1) to "end=<n>". A string is written as key=text, with
 // every backslash doubled and every line feed written as backslash and "n",
 // so that one line holds it whatever its bytes; a null pointer is written as
-// the bare key; jargv and appclassv are only told apart as
-// null or "(set)". Keys: call, tid, main-thread, argc,
+// the bare key; jargv and appclassv are only told apart as null or "(set)".
+// Keys: call, tid, main-thread, argc,
 // argv[0]..argv[argc] (the last being the terminating slot), jargc, jargv,
 // appclassc, appclassv, fullversion, dotversion, versions-shared (1 when
 // both are one pointer), pname, lname, javaargs, cpwildcard, javaw, ergo,

@@ -326,8 +326,8 @@ class LineReader {
 CfgFile CfgFile::load(const std::string& path) {
   const FileUtils::OpenedFile opened = FileUtils::openForReading(path);
   if (opened.file == nullptr) {
-    THROW_ERROR(tstrings::any() << "Error opening \"" << path
-                                << "\" file: " << opened.failure);
+    THROW_ERROR(tstrings::any()
+                << "Error opening \"" << path << "\" file: " << opened.failure);
   }
   LineReader reader(opened.file);
 
