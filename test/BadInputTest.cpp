@@ -10,7 +10,6 @@
 // memcheck, which turns a leak or a memory error into exit code 99 (the
 // ctest test bad_input_under_valgrind).
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -29,7 +28,6 @@
 #include <iostream>
 #include <optional>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -38,6 +36,7 @@
 
 #include "BundleTool.h"
 #include "ChildProcess.h"
+#include "ExpectedText.h"
 #include "FakeJliRecord.h"
 
 namespace fs = std::filesystem;
@@ -48,37 +47,6 @@ namespace {
 const char kJli[] = "/Contents/runtime/Contents/Home/lib/libjli.dylib";
 const char kMainClass[] = "[Application]\napp.mainclass=a.B\n";
 const char kNulInValue[] = "[Application]\napp.mainclass=a.B\0junk\n";
-
-std::string replaceAll(std::string text, const std::string& from,
-                       const std::string& to) {
-  for (std::string::size_type at = 0;
-       (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
-// What the loader says about opening `path`, or else about JLI_Launch in
-// it, as the launcher must pass it on.
-std::string loaderError(const std::string& path) {
-  void* handle = dlopen(path.c_str(), RTLD_LAZY);
-  if (handle == nullptr) {
-    return dlerror();
-  }
-  std::string error = "(found)";
-  dlerror();
-  if (dlsym(handle, "JLI_Launch") == nullptr) {
-    const char* text = dlerror();
-    error = text != nullptr ? text : "(null symbol)";
-  }
-  dlclose(handle);
-  return error;
-}
-
-// Some loaders name the library handle in their messages.
-std::string withoutAddresses(const std::string& text) {
-  return std::regex_replace(text, std::regex("0x[0-9a-fA-F]+"), "0x...");
-}
 
 // An argument for a failure message: long ones cut, bytes kept.
 std::string shown(const std::vector<std::string>& args) {

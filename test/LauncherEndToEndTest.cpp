@@ -2,8 +2,6 @@
 // tools/make-bundle, with the fake runtime library (doubles/FakeJli.cpp) in
 // place of the runtime's libjli: it records the JLI_Launch call it gets.
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,21 +16,12 @@
 
 #include "BundleTool.h"
 #include "ChildProcess.h"
+#include "ExpectedText.h"
 #include "FakeJliRecord.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every "from" in `text` replaced by `to`, taken literally.
-std::string replaceAll(std::string text, const std::string& from,
-                       const std::string& to) {
-  for (std::string::size_type at = 0;
-       (at = text.find(from, at)) != std::string::npos; at += to.size()) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
 
 const char* const kExports[] = {"main", "jvmLauncherGetAPI",
                                 "jvmLauncherCreateJvmlLauncherData",
@@ -295,29 +284,6 @@ TEST_F(LauncherEndToEndTest, FindsTheRuntimeLibraryWhereTheBundleSays) {
                   std::string::npos)
         << result.err;
   }
-}
-
-// What the loader says about opening `path`, or else about JLI_Launch in it:
-// the launcher must pass on the system's own words.
-std::string loaderError(const std::string& path) {
-  void* handle = dlopen(path.c_str(), RTLD_LAZY);
-  if (handle == nullptr) {
-    return dlerror();
-  }
-  std::string error = "(found)";
-  dlerror();
-  if (dlsym(handle, "JLI_Launch") == nullptr) {
-    const char* text = dlerror();
-    error = text != nullptr ? text : "(null symbol)";
-  }
-  dlclose(handle);
-  return error;
-}
-
-// Some loaders name the library handle in their messages, and handles differ
-// from process to process.
-std::string withoutAddresses(const std::string& text) {
-  return std::regex_replace(text, std::regex("0x[0-9a-fA-F]+"), "0x...");
 }
 
 TEST_F(LauncherEndToEndTest, ReportsEachFailureInOneLineWithExitCodeOne) {
