@@ -1,0 +1,122 @@
+// A stand-in for the Java runtime's launcher library: exports JLI_Launch,
+// records what it was given and returns a chosen result. Steered through the
+// environment, so that in-process tests and tests that run the launcher
+// executable can both use it:
+//
+//   FAKE_JLI_RECORD=<file>   append one record per call to <file>
+//   FAKE_JLI_ENV=<A>:<B>...  environment variables to record as they are at
+//                            the moment of the call
+//   FAKE_JLI_RESULT=<n>      the result of every call (default 0)
+//
+// A record is a block of lines from "call=<n>" (the number of the call in
+// this process, from 1) to "end=<n>". A string is written as key=text and a
+// null pointer as the bare key; jargv and appclassv are only told apart as
+// null or "(set)". Keys: call, tid, main-thread, argc,
+// argv[0]..argv[argc] (the last being the terminating slot), jargc, jargv,
+// appclassc, appclassv, fullversion, dotversion, versions-shared (1 when
+// both are one pointer), pname, lname, javaargs, cpwildcard, javaw, ergo,
+// env.<NAME>.
+//
+// Plain C style on purpose: nothing here may keep dlclose from unloading
+// the library, which tests check.
+
+#include <pthread.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
+namespace {
+
+// The runtime calls back into the launcher from a thread of its own, so
+// calls may come from two threads.
+int callCount = 0;
+
+long long threadId() {
+#if defined(__linux__)
+  return static_cast<long long>(syscall(SYS_gettid));
+#else
+  uint64_t id = 0;
+  pthread_threadid_np(nullptr, &id);
+  return static_cast<long long>(id);
+#endif
+}
+
+bool isMainThread() {
+#if defined(__linux__)
+  return syscall(SYS_gettid) == getpid();
+#else
+  return pthread_main_np() != 0;
+#endif
+}
+
+void writeString(FILE* out, const char* key, const char* value) {
+  if (value == nullptr) {
+    fprintf(out, "%s\n", key);
+  } else {
+    fprintf(out, "%s=%s\n", key, value);
+  }
+}
+
+void writeEnvironment(FILE* out) {
+  const char* names = getenv("FAKE_JLI_ENV");
+  while (names != nullptr && *names != '\0') {
+    const size_t len = strcspn(names, ":");
+    char key[512];
+    snprintf(key, sizeof(key), "env.%.*s", static_cast<int>(len), names);
+    writeString(out, key, getenv(key + 4));
+    names += len + (names[len] == ':' ? 1 : 0);
+  }
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int JLI_Launch(
+    int argc, char** argv, int jargc, const char** jargv, int appclassc,
+    const char** appclassv, const char* fullversion, const char* dotversion,
+    const char* pname, const char* lname, unsigned char javaargs,
+    unsigned char cpwildcard, unsigned char javaw, int ergo) {
+  const int call = __atomic_add_fetch(&callCount, 1, __ATOMIC_SEQ_CST);
+
+  const char* recordPath = getenv("FAKE_JLI_RECORD");
+  if (recordPath != nullptr) {
+    FILE* out = fopen(recordPath, "a");
+    if (out == nullptr) {
+      perror(recordPath);
+      return 99;
+    }
+    fprintf(out, "call=%d\ntid=%lld\nmain-thread=%d\nargc=%d\n", call,
+            threadId(), isMainThread() ? 1 : 0, argc);
+    for (int i = 0; i <= argc; ++i) {
+      // The launcher's pointer array need not be aligned.
+      const char* arg;
+      memcpy(&arg, reinterpret_cast<const char*>(argv) + i * sizeof(arg),
+             sizeof(arg));
+      char key[32];
+      snprintf(key, sizeof(key), "argv[%d]", i);
+      writeString(out, key, arg);
+    }
+    fprintf(out, "jargc=%d\n", jargc);
+    writeString(out, "jargv", jargv == nullptr ? nullptr : "(set)");
+    fprintf(out, "appclassc=%d\n", appclassc);
+    writeString(out, "appclassv", appclassv == nullptr ? nullptr : "(set)");
+    writeString(out, "fullversion", fullversion);
+    writeString(out, "dotversion", dotversion);
+    fprintf(out, "versions-shared=%d\n", fullversion == dotversion ? 1 : 0);
+    writeString(out, "pname", pname);
+    writeString(out, "lname", lname);
+    fprintf(out, "javaargs=%d\ncpwildcard=%d\njavaw=%d\nergo=%d\n", javaargs,
+            cpwildcard, javaw, ergo);
+    writeEnvironment(out);
+    fprintf(out, "end=%d\n", call);
+    fclose(out);
+  }
+
+  const char* result = getenv("FAKE_JLI_RESULT");
+  return result == nullptr ? 0 : atoi(result);
+}
