@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -261,18 +262,15 @@ namespace {
 // two apart. Chunks also spare the locking and copying of a call per line.
 class LineReader {
  public:
-  // Takes ownership of `openFile`.
+  // Takes ownership of `openFile`, also when the constructor throws.
   explicit LineReader(std::FILE* openFile)
-      : file(openFile), buffer(kChunkSize) {}
-  ~LineReader() { std::fclose(file); }
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
+      : file(openFile), buffer(new char[kChunkSize]), capacity(kChunkSize) {}
 
   // The next line without its line-feed; valid until the next call. False
   // at the end of the file or on a read error, which atEnd() tells apart.
   bool next(std::string_view& line) {
     for (;;) {
-      const char* const start = buffer.data() + begin;
+      const char* const start = buffer.get() + begin;
       const void* const lineFeed = std::memchr(start, '\n', end - begin);
       if (lineFeed != nullptr) {
         const std::size_t size = static_cast<const char*>(lineFeed) - start;
@@ -289,12 +287,12 @@ class LineReader {
     if (begin == end || !atEnd()) {
       return false;
     }
-    line = std::string_view(buffer.data() + begin, end - begin);
+    line = std::string_view(buffer.get() + begin, end - begin);
     begin = end;
     return true;
   }
 
-  bool atEnd() const { return std::feof(file) != 0; }
+  bool atEnd() const { return std::feof(file.get()) != 0; }
 
  private:
   static constexpr std::size_t kChunkSize = 64 * 1024;
@@ -303,21 +301,32 @@ class LineReader {
   // more could be read.
   bool fill() {
     const std::size_t rest = end - begin;
-    std::memmove(buffer.data(), buffer.data() + begin, rest);
+    if (rest == capacity) {
+      // One line fills the whole buffer.
+      std::unique_ptr<char[]> larger(new char[capacity * 2]);
+      std::memcpy(larger.get(), buffer.get() + begin, rest);
+      buffer = std::move(larger);
+      capacity *= 2;
+    } else {
+      std::memmove(buffer.get(), buffer.get() + begin, rest);
+    }
     begin = 0;
     end = rest;
-    if (end == buffer.size()) {
-      // One line fills the whole buffer.
-      buffer.resize(buffer.size() * 2);
-    }
     const std::size_t count =
-        std::fread(buffer.data() + end, 1, buffer.size() - end, file);
+        std::fread(buffer.get() + end, 1, capacity - end, file.get());
     end += count;
     return count > 0;
   }
 
-  std::FILE* const file;
-  std::vector<char> buffer;
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+
+  const std::unique_ptr<std::FILE, FileCloser> file;
+  // Not zero-filled, unlike a vector: a small file touches only the first
+  // page of it, and every page the kernel maps costs time at start-up.
+  std::unique_ptr<char[]> buffer;
+  std::size_t capacity;
   std::size_t begin = 0;  // the unread bytes of buffer are [begin, end)
   std::size_t end = 0;
 };
