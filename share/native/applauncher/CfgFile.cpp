@@ -403,11 +403,24 @@ std::size_t replacedLength(const std::string& s, const std::string& search,
   return length;
 }
 
+bool holdsMacro(const std::string& value, const CfgFile::Macros& macros) {
+  for (const auto& macro : macros) {
+    if (!macro.first.empty() && value.find(macro.first) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Applies every macro once, in the map's order. Returns false, with `value`
 // partly expanded, when the text would grow beyond `limit` bytes.
 bool expandOnce(std::string& value, const CfgFile::Macros& macros,
                 std::size_t limit) {
   for (const auto& macro : macros) {
+    if (macro.first.empty() || value.find(macro.first) == std::string::npos) {
+      // Spares the copy that tstrings::replace returns.
+      continue;
+    }
     if (replacedLength(value, macro.first, macro.second, limit) > limit) {
       return false;
     }
@@ -420,12 +433,22 @@ bool expandOnce(std::string& value, const CfgFile::Macros& macros,
 // its own macro text, or macros whose replacements contain each other, never
 // settle; such a value keeps its first expansion, which is what the file
 // meant, and is reported once.
-std::string expandValue(const std::string& value,
-                        const CfgFile::Macros& macros) {
+void expandValue(std::string& value, const CfgFile::Macros& macros) {
+  // Most values name no macro at all: they are final as they are, and are
+  // neither copied nor compared.
+  if (!holdsMacro(value, macros)) {
+    return;
+  }
   std::string firstPass = value;
   expandOnce(firstPass, macros, std::numeric_limits<std::size_t>::max());
   if (firstPass == value) {
-    return firstPass;
+    return;
+  }
+  // The usual case: the replacements hold no macro text, so a second pass
+  // would change nothing.
+  if (!holdsMacro(firstPass, macros)) {
+    value = std::move(firstPass);
+    return;
   }
 
   // Without a cycle every pass resolves at least one more level of nesting,
@@ -442,27 +465,37 @@ std::string expandValue(const std::string& value,
       break;
     }
     if (candidate == current) {
-      return candidate;
+      value = std::move(candidate);
+      return;
     }
     current = std::move(candidate);
   }
   LOG_WARNING("Macros in \"" << value << "\" keep expanding; using \""
                              << firstPass << "\"");
-  return firstPass;
+  value = std::move(firstPass);
 }
 
 }  // namespace
 
-CfgFile CfgFile::expandMacros(const Macros& macros) const {
+CfgFile CfgFile::expandMacros(const Macros& macros) const& {
   CfgFile copy(*this);
-  for (auto& section : copy.data) {
+  copy.expandInPlace(macros);
+  return copy;
+}
+
+CfgFile CfgFile::expandMacros(const Macros& macros) && {
+  expandInPlace(macros);
+  return std::move(*this);
+}
+
+void CfgFile::expandInPlace(const Macros& macros) {
+  for (auto& section : data) {
     for (auto& property : section.second) {
       for (std::string& value : property.second) {
-        value = expandValue(value, macros);
+        expandValue(value, macros);
       }
     }
   }
-  return copy;
 }
 
 const CfgFile::Properties& CfgFile::getProperties(
