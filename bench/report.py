@@ -1,0 +1,447 @@
+#!/usr/bin/env python3
+"""Turns the results of bench/run into the table it prints and the report
+docs/PERFORMANCE.md. Standard library only."""
+
+import argparse
+import datetime
+import glob
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+
+GOAL_OVERHEAD = 1.2
+GOAL_REAL_START = 1.02
+GOAL_PARSE = 2.0
+# A cost that grows linearly keeps its cost per item from one size to the
+# next ten times larger; a quadratic one multiplies it by ten. Between the
+# two, this leaves room for caches and the memory allocator.
+GOAL_LINEAR = 2.0
+
+
+def ms(seconds):
+    return seconds * 1e3
+
+
+def load_json(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+# --- Whole-process runs (hyperfine) ------------------------------------------
+
+
+def rounds_of(results, name):
+    """Per command: every run's wall time and each round's median, over the
+    rounds NAME-1.json, NAME-2.json, ... of one hyperfine comparison."""
+    paths = sorted(glob.glob(os.path.join(results, name + "-*.json")),
+                   key=lambda p: int(re.search(r"-(\d+)\.json$", p).group(1)))
+    commands = {}
+    for path in paths:
+        for result in load_json(path)["results"]:
+            entry = commands.setdefault(result["command"], {
+                "times": [], "round_medians": [], "user": [], "system": []})
+            entry["times"].extend(result["times"])
+            entry["round_medians"].append(statistics.median(result["times"]))
+            entry["user"].append(result["user"])
+            entry["system"].append(result["system"])
+    return commands
+
+
+def summary(entry):
+    times = entry["times"]
+    return {
+        "median": statistics.median(times),
+        "min": min(times),
+        "q1": statistics.quantiles(times, n=4)[0],
+        "q3": statistics.quantiles(times, n=4)[2],
+        "runs": len(times),
+        "cpu": statistics.mean(entry["user"]) + statistics.mean(entry["system"]),
+    }
+
+
+def round_ratios(entry, base):
+    return [a / b for a, b in zip(entry["round_medians"], base["round_medians"])]
+
+
+def scale_series(results, kind):
+    rows = []
+    for path in glob.glob(os.path.join(results, "scale-%s-*.json" % kind)):
+        count = int(re.search(r"-(\d+)\.json$", path).group(1))
+        result = load_json(path)["results"][0]
+        rows.append((count, statistics.median(result["times"]),
+                     len(result["times"])))
+    return sorted(rows)
+
+
+def marginal_costs(rows):
+    """For each size after the first: the cost per item added since the
+    previous size, and its ratio to the previous such cost."""
+    out = []
+    previous = None
+    for i in range(1, len(rows)):
+        (n0, t0), (n1, t1) = rows[i - 1][:2], rows[i][:2]
+        per_item = (t1 - t0) / (n1 - n0)
+        ratio = per_item / previous if previous and previous > 0 else None
+        out.append((n1, per_item, ratio))
+        previous = per_item
+    return out
+
+
+# --- In process (Google Benchmark) ---------------------------------------------
+
+
+def benchmark_medians(path):
+    """{(family, size): (real, cpu)} in microseconds, medians of the
+    repetitions."""
+    data = load_json(path)
+    scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
+    out = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") != "aggregate" or b.get("aggregate_name") != "median":
+            continue
+        family, size = b["run_name"].split("/")[:2]
+        factor = scale[b["time_unit"]]
+        out[(family, int(size))] = (b["real_time"] * factor,
+                                    b["cpu_time"] * factor)
+    cvs = [b["cpu_time"] for b in data["benchmarks"]
+           if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "cv"]
+    return out, data.get("context", {}), cvs
+
+
+def family(medians, name):
+    return sorted((size, cpu) for (fam, size), (_, cpu) in medians.items()
+                  if fam == name)
+
+
+# --- Machine -------------------------------------------------------------------
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    try:
+        return subprocess.run(["sysctl", "-n", "machdep.cpu.brand_string"],
+                              capture_output=True, text=True,
+                              check=True).stdout.strip()
+    except (OSError, subprocess.CalledProcessError):
+        return platform.processor() or "unknown"
+
+
+def load_average():
+    try:
+        return " ".join("%.2f" % v for v in os.getloadavg())
+    except OSError:
+        return "unknown"
+
+
+# --- Report --------------------------------------------------------------------
+
+
+def fmt_ms(seconds):
+    return "%.2f" % ms(seconds)
+
+
+def fmt_us(us):
+    if us >= 1000:
+        return "{:,.0f}".format(us)
+    return "%.1f" % us
+
+
+def fmt_count(n):
+    return "{:,}".format(n)
+
+
+def yes_no(ok):
+    return "yes" if ok else "**no**"
+
+
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |",
+             "|" + "|".join("---:" if i else "---" for i in range(len(header))) + "|"]
+    lines += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--results", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--compiler", default="unknown")
+    parser.add_argument("--java", default="unknown")
+    parser.add_argument("--quick", default="false")
+    parser.add_argument("--load-before", default="unknown")
+    args = parser.parse_args()
+    results = args.results
+
+    # Launcher overhead.
+    overhead = rounds_of(results, "overhead")
+    (limit_cmd,) = [c for c in overhead if "wrapkin_bench_limit" in c]
+    (launcher_cmd,) = [c for c in overhead if c != limit_cmd]
+    limit = summary(overhead[limit_cmd])
+    launcher = summary(overhead[launcher_cmd])
+    overhead_ratio = launcher["median"] / limit["median"]
+    overhead_rounds = round_ratios(overhead[launcher_cmd], overhead[limit_cmd])
+
+    # Real start.
+    start = rounds_of(results, "start")
+    (java_cmd,) = [c for c in start if "/bin/java " in c]
+    (stub_cmd,) = [c for c in start if c.endswith("hello-stub")]
+    (ours_cmd,) = [c for c in start if c not in (java_cmd, stub_cmd)]
+    java = summary(start[java_cmd])
+    ours = summary(start[ours_cmd])
+    stub = summary(start[stub_cmd])
+    start_ratio = ours["median"] / java["median"]
+    stub_ratio = stub["median"] / java["median"]
+    start_rounds = round_ratios(start[ours_cmd], start[java_cmd])
+    stub_rounds = round_ratios(start[stub_cmd], start[ours_cmd])
+
+    # Scale, whole process.
+    series = {kind: scale_series(results, kind)
+              for kind in ("mixed", "options", "macros")}
+
+    # In process.
+    medians, context, cvs = benchmark_medians(os.path.join(results, "inprocess.json"))
+    getline = dict(family(medians, "BM_GetlineRead"))
+    load = dict(family(medians, "BM_CfgFileLoad"))
+    load_expand = dict(family(medians, "BM_CfgFileLoadExpand"))
+    parse_ratios = {n: load[n] / getline[n] for n in load if n in getline}
+
+    # Memory.
+    rss, faults = {}, {}
+    with open(os.path.join(results, "rss.txt"), encoding="utf-8") as f:
+        for line in f:
+            label, kib, minflt = line.split()
+            rss.setdefault(label, []).append(int(kib))
+            faults.setdefault(label, []).append(int(minflt))
+    rss = {label: statistics.median(v) for label, v in rss.items()}
+    faults = {label: statistics.median(v) for label, v in faults.items()}
+
+    # Linearity: the worst growth of the cost per item from one size to the
+    # next, ignoring the smallest sizes where the fixed cost of a start
+    # swamps the per-item cost and its noise.
+    def worst_growth(rows, min_items):
+        ratios = [r for n, _, r in marginal_costs(rows) if r is not None and n >= min_items]
+        return max(ratios) if ratios else None
+
+    whole_growth = {kind: worst_growth([(n, t) for n, t, _ in rows], 10000)
+                    for kind, rows in series.items()}
+    inproc_growth = {
+        name: worst_growth(family(medians, name), 1000)
+        for name in ("BM_CfgFileLoad", "BM_CfgFileLoadExpand", "BM_ExpandMacros",
+                     "BM_Replace", "BM_JvmInitFromConfigFile", "BM_JvmLaunch")}
+    growths = [g for g in list(whole_growth.values()) + list(inproc_growth.values())
+               if g is not None]
+    linear_ok = bool(growths) and max(growths) <= GOAL_LINEAR
+
+    parse_worst = max(parse_ratios.values())
+    largest_lines = max(parse_ratios)
+
+    mib = 1024.0
+    mixed_rss = sorted((int(label.split("-")[1]), kib) for label, kib in rss.items()
+                       if label.startswith("mixed-"))
+
+    # --- Table on standard output --------------------------------------------
+    out = []
+    out.append("Goal                                      Measured                          Met")
+    out.append("launcher / floor (median) <= %.2f          %.2f  (%s ms / %s ms)%s %s" % (
+        GOAL_OVERHEAD, overhead_ratio, fmt_ms(launcher["median"]), fmt_ms(limit["median"]),
+        " " * 6, yes_no(overhead_ratio <= GOAL_OVERHEAD)))
+    out.append("launcher / java -cp (median) <= %.2f       %.3f (%s ms / %s ms)%s %s" % (
+        GOAL_REAL_START, start_ratio, fmt_ms(ours["median"]), fmt_ms(java["median"]),
+        " " * 3, yes_no(start_ratio <= GOAL_REAL_START)))
+    out.append("launcher faster than the shell stub        %s ms vs %s ms%s %s" % (
+        fmt_ms(ours["median"]), fmt_ms(stub["median"]), " " * 9,
+        yes_no(ours["median"] < stub["median"])))
+    out.append("cost per item grows < %.1fx per decade      worst %.2fx%s %s" % (
+        GOAL_LINEAR, max(growths) if growths else float("nan"), " " * 22, yes_no(linear_ok)))
+    out.append("CfgFile::load / getline <= %.1f             worst %.2fx%s %s" % (
+        GOAL_PARSE, parse_worst, " " * 22, yes_no(parse_worst <= GOAL_PARSE)))
+    out.append("peak RSS: floor %.1f MiB, launcher %.1f MiB, %s lines %.1f MiB" % (
+        rss["limit"] / mib, rss["launcher"] / mib, fmt_count(mixed_rss[-1][0]),
+        mixed_rss[-1][1] / mib))
+    print("\n".join(out))
+
+    # --- docs/PERFORMANCE.md --------------------------------------------------
+    now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    md = []
+    md.append("# Performance\n")
+    md.append("What the launcher costs at start-up, measured by `bench/run` (one command"
+              " on a clean clone; it installs what is missing, builds the `bench` preset"
+              " and writes this file). Nothing here runs in CI: timings need a quiet"
+              " machine. Figures are medians unless marked otherwise.%s\n" % (
+                  " **Quick run: too few runs to rely on.**" if args.quick == "true" else ""))
+
+    md.append("## Goals\n")
+    md.append(table(["Goal", "Measured", "Met"], [
+        ["Launcher overhead: launcher with the runtime double within %.1fx of the floor"
+         " program (`dlopen` + `dlsym` + call of the same double)" % GOAL_OVERHEAD,
+         "%.2fx (%s ms against %s ms)" % (overhead_ratio, fmt_ms(launcher["median"]),
+                                           fmt_ms(limit["median"])),
+         yes_no(overhead_ratio <= GOAL_OVERHEAD)],
+        ["Real start: hello-world bundle within %.2fx of `java -cp`" % GOAL_REAL_START,
+         "%.3fx (%s ms against %s ms)" % (start_ratio, fmt_ms(ours["median"]),
+                                            fmt_ms(java["median"])),
+         yes_no(start_ratio <= GOAL_REAL_START)],
+        ["Real start: faster than a shell stub that `exec`s java",
+         "%s ms against %s ms" % (fmt_ms(ours["median"]), fmt_ms(stub["median"])),
+         yes_no(ours["median"] < stub["median"])],
+        ["Scale: cost grows linearly (cost per item grows less than %.0fx from one size"
+         " to the next, ten times larger)" % GOAL_LINEAR,
+         "worst %.2fx" % max(growths) if growths else "n/a", yes_no(linear_ok)],
+        ["`CfgFile::load` within %.0fx of reading the file with `std::getline`" % GOAL_PARSE,
+         "worst %.2fx (%.2fx at %s lines)" % (parse_worst, parse_ratios[largest_lines],
+                                              fmt_count(largest_lines)),
+         yes_no(parse_worst <= GOAL_PARSE)],
+        ["Memory: peak resident size (no goal set)",
+         "floor %.1f MiB, launcher %.1f MiB; %.1f MiB with %s lines" % (
+             rss["limit"] / mib, rss["launcher"] / mib, mixed_rss[-1][1] / mib,
+             fmt_count(mixed_rss[-1][0])), "-"],
+    ]))
+    md.append("")
+
+    md.append("## Launcher overhead\n")
+    md.append("The sample bundle's configuration (class path and main class) with a runtime"
+              " whose `libjli` is the tests' double (`test/doubles/FakeJli.cpp`; its"
+              " `JLI_Launch` returns at once), against `bench/limit.c`, a C program that only"
+              " opens the same library file, looks up `JLI_Launch` and calls it. Both run as"
+              " whole processes under hyperfine, %d rounds of %d runs each, the order of the"
+              " two commands swapped every round.\n" % (
+                  len(overhead[limit_cmd]["round_medians"]),
+                  len(overhead[limit_cmd]["times"]) // len(overhead[limit_cmd]["round_medians"])))
+    md.append(table(["Command", "Median ms", "Min ms", "Quartiles ms", "CPU ms (user+sys)",
+                     "Ratio"], [
+        ["floor: `wrapkin_bench_limit libjli.dylib`", fmt_ms(limit["median"]),
+         fmt_ms(limit["min"]), "%s-%s" % (fmt_ms(limit["q1"]), fmt_ms(limit["q3"])),
+         fmt_ms(limit["cpu"]), "1.00"],
+        ["launcher `Hello.app/Contents/MacOS/Hello`", fmt_ms(launcher["median"]),
+         fmt_ms(launcher["min"]), "%s-%s" % (fmt_ms(launcher["q1"]), fmt_ms(launcher["q3"])),
+         fmt_ms(launcher["cpu"]), "%.2f" % overhead_ratio],
+    ]))
+    md.append("\nRatio per round: %s.\n" % ", ".join("%.2f" % r for r in overhead_rounds))
+
+    md.append("## Real start\n")
+    md.append("The sample application (`sample/`, compiled once) started three ways, all on"
+              " the same runtime (%s) and the same class folder: by the launcher from its"
+              " bundle, by `java -cp <classes> hello.Hello`, and by a shell stub in the"
+              " bundle (`#!/bin/sh`, finds the bundle with `cd \"$(dirname \"$0\")/..\" &&"
+              " pwd`, then `exec`s the runtime's `java`). %d rounds of %d runs, the order"
+              " rotated every round.\n" % (
+                  args.java, len(start[java_cmd]["round_medians"]),
+                  len(start[java_cmd]["times"]) // len(start[java_cmd]["round_medians"])))
+    md.append(table(["Command", "Median ms", "Min ms", "Quartiles ms", "CPU ms (user+sys)",
+                     "Ratio to java"], [
+        ["`java -cp classes hello.Hello`", fmt_ms(java["median"]), fmt_ms(java["min"]),
+         "%s-%s" % (fmt_ms(java["q1"]), fmt_ms(java["q3"])), fmt_ms(java["cpu"]), "1.000"],
+        ["launcher `Hello.app/Contents/MacOS/Hello`", fmt_ms(ours["median"]),
+         fmt_ms(ours["min"]), "%s-%s" % (fmt_ms(ours["q1"]), fmt_ms(ours["q3"])),
+         fmt_ms(ours["cpu"]), "%.3f" % start_ratio],
+        ["shell stub", fmt_ms(stub["median"]), fmt_ms(stub["min"]),
+         "%s-%s" % (fmt_ms(stub["q1"]), fmt_ms(stub["q3"])), fmt_ms(stub["cpu"]),
+         "%.3f" % stub_ratio],
+    ]))
+    md.append("\nLauncher / java per round: %s. Stub / launcher per round: %s.\n" % (
+        ", ".join("%.3f" % r for r in start_rounds), ", ".join("%.3f" % r for r in stub_rounds)))
+
+    md.append("## Scale\n")
+    md.append("### Whole launches\n")
+    md.append("The launcher with the runtime double and a generated configuration"
+              " (`bench/CfgText.h`): a typical file grown to N lines (class path entries"
+              " under `$APPDIR`, JVM options, arguments, comments and empty lines), N JVM"
+              " options (a JVM command line of N + 3 arguments), and one option whose value"
+              " holds `$APPDIR` N times. \"Per item\" is the time added since the previous"
+              " size divided by the items added: it stays flat when the cost grows"
+              " linearly.\n")
+    names = {"mixed": "lines", "options": "JVM options", "macros": "macro occurrences"}
+    for kind, rows in series.items():
+        costs = {n: (per, r) for n, per, r in marginal_costs([(n, t) for n, t, _ in rows])}
+        md.append(table(
+            [names[kind].capitalize(), "Median ms", "Runs", "Per item µs", "Growth"],
+            [[fmt_count(n), fmt_ms(t), runs,
+              "%.3f" % (costs[n][0] * 1e6) if n in costs else "",
+              "%.2fx" % costs[n][1] if n in costs and costs[n][1] is not None else ""]
+             for n, t, runs in rows]))
+        md.append("")
+
+    md.append("### In process\n")
+    md.append("Google Benchmark (`bench/*Bench.cpp`), repetitions in random interleaving;"
+              " CPU time per call, median of the repetitions, in µs. The files lie in the"
+              " page cache.\n")
+    md.append(table(
+        ["Lines", "`std::getline`", "`CfgFile::load`", "load / getline",
+         "load + `expandMacros`"],
+        [[fmt_count(n), fmt_us(getline[n]), fmt_us(load[n]), "%.2f" % parse_ratios[n],
+          fmt_us(load_expand.get(n, float("nan")))] for n in sorted(parse_ratios)]))
+    md.append("")
+    replace = dict(family(medians, "BM_Replace"))
+    expand = dict(family(medians, "BM_ExpandMacros"))
+    md.append(table(
+        ["Macro occurrences", "`tstrings::replace`", "`expandMacros`",
+         "`expandMacros` ns per occurrence"],
+        [[fmt_count(n), fmt_us(replace[n]), fmt_us(expand[n]),
+          "%.1f" % (expand[n] * 1e3 / n)] for n in sorted(expand) if n in replace]))
+    md.append("")
+    init = dict(family(medians, "BM_JvmInitFromConfigFile"))
+    launch = dict(family(medians, "BM_JvmLaunch"))
+    md.append(table(
+        ["JVM options", "`Jvm::initFromConfigFile`", "`Jvm::launch` (double)",
+         "launch ns per argument"],
+        [[fmt_count(n), fmt_us(init[n]), fmt_us(launch[n]), "%.1f" % (launch[n] * 1e3 / n)]
+         for n in sorted(launch) if n in init]))
+    md.append("\nWorst growth of the cost per item from one size to the next (sizes from"
+              " 1,000 up): %s.\n" % ", ".join(
+                  "%s %.2fx" % (name[3:], g) for name, g in inproc_growth.items()
+                  if g is not None))
+
+    md.append("## Memory\n")
+    md.append("Peak resident set size and the pages the kernel mapped for the process"
+              " (`ru_maxrss` and `ru_minflt` of the child, median of 5 runs, measured by"
+              " `bench/PeakRss.c`; the peak cannot fall below the measuring process's own"
+              " size from before its `exec`, about 0.5 MiB). The configurations are the"
+              " typical file of the scale runs.\n")
+    rows = [["floor program", "%.0f" % rss["limit"], "%.0f" % faults["limit"], ""],
+            ["launcher, sample configuration", "%.0f" % rss["launcher"],
+             "%.0f" % faults["launcher"], ""]]
+    previous = None
+    for n, kib in mixed_rss:
+        growth = ""
+        if previous is not None:
+            growth = "%.0f" % ((kib - previous[1]) * 1024.0 / (n - previous[0]))
+        rows.append(["launcher, %s lines" % fmt_count(n), "%.0f" % kib,
+                     "%.0f" % faults["mixed-%d" % n], growth])
+        previous = (n, kib)
+    md.append(table(["Process", "Peak RSS KiB", "Page faults", "Bytes per added line"],
+                    rows))
+    md.append("")
+
+    md.append("## Machine and noise\n")
+    md.append(table(["", ""], [
+        ["Date", now],
+        ["System", "`%s`" % " ".join(platform.uname())],
+        ["CPU", "%s, %d cores" % (cpu_model(), os.cpu_count() or 0)],
+        ["Compiler", args.compiler],
+        ["Java", args.java],
+        ["Load average before / after", "%s / %s" % (args.load_before, load_average())],
+    ]))
+    md.append("")
+    spread = lambda rs: (max(rs) - min(rs)) if rs else 0.0
+    md.append("Noise: the launcher/floor ratio ranged over %.2f between rounds, the"
+              " launcher/java ratio over %.3f; the in-process repetitions had a median"
+              " coefficient of variation of %.1f%%.\n" % (
+                  spread(overhead_rounds), spread(start_rounds),
+                  100 * statistics.median(cvs) if cvs else float("nan")))
+
+    with open(args.out, "w", encoding="utf-8") as f:
+        f.write("\n".join(md).rstrip() + "\n")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
