@@ -6,7 +6,18 @@
 //   FAKE_JLI_RECORD=<file>   append one record per call to <file>
 //   FAKE_JLI_ENV=<A>:<B>...  environment variables to record as they are at
 //                            the moment of the call
-//   FAKE_JLI_RESULT=<n>      the result of every call (default 0)
+//   FAKE_JLI_RESULT=<n>      the result of every call that returns
+//                            (default 0)
+//   FAKE_JLI_DLSYM=<A>:<B>.. names to look up in the whole process with
+//                            dlsym(RTLD_DEFAULT, ...), as the macOS runtime
+//                            finds main
+//   FAKE_JLI_REENTER=1       behave like the macOS runtime: the first call
+//                            starts a thread that calls the process's main
+//                            with arguments of its own, waits for it and
+//                            ends the process with its result; calls on that
+//                            thread record and return
+//   FAKE_JLI_REMOVE=<file>   with FAKE_JLI_REENTER, remove <file> before main
+//                            is called again
 //
 // A record is a block of lines from "call=<n>" (the number of the call in
 // this process, from 1) to "end=<n>". A string is written as key=text and a
@@ -15,11 +26,12 @@
 // argv[0]..argv[argc] (the last being the terminating slot), jargc, jargv,
 // appclassc, appclassv, fullversion, dotversion, versions-shared (1 when
 // both are one pointer), pname, lname, javaargs, cpwildcard, javaw, ergo,
-// env.<NAME>.
+// env.<NAME>, dlsym.<NAME> ("found" or "missing").
 //
 // Plain C style on purpose: nothing here may keep dlclose from unloading
 // the library, which tests check.
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -74,6 +86,64 @@ void writeEnvironment(FILE* out) {
   }
 }
 
+void writeLookups(FILE* out) {
+  const char* names = getenv("FAKE_JLI_DLSYM");
+  while (names != nullptr && *names != '\0') {
+    const size_t len = strcspn(names, ":");
+    char name[256];
+    snprintf(name, sizeof(name), "%.*s", static_cast<int>(len), names);
+    fprintf(out, "dlsym.%s=%s\n", name,
+            dlsym(RTLD_DEFAULT, name) != nullptr ? "found" : "missing");
+    names += len + (names[len] == ':' ? 1 : 0);
+  }
+}
+
+// Set by the first call before it starts the thread that re-enters main;
+// creating the thread orders the write before that thread's reads.
+bool reentering = false;
+
+typedef int (*MainFunc)(int, char**);
+
+struct Reentry {
+  MainFunc main;
+  int result;
+};
+
+void* callMain(void* arg) {
+  Reentry* reentry = static_cast<Reentry*>(arg);
+  // The runtime passes main arguments of its own choosing.
+  static char program[] = "fake-jli-runtime";
+  static char option[] = "-Dfake.jli=reentered";
+  static char* argv[] = {program, option, nullptr};
+  reentry->result = reentry->main(2, argv);
+  return nullptr;
+}
+
+// What the macOS runtime does on the first call: run main again on a thread
+// of its own and end the process with its result.
+[[noreturn]] void reenterMain() {
+  const char* remove = getenv("FAKE_JLI_REMOVE");
+  if (remove != nullptr && unlink(remove) != 0) {
+    perror(remove);
+    exit(98);
+  }
+  Reentry reentry = {nullptr, 0};
+  void* symbol = dlsym(RTLD_DEFAULT, "main");
+  if (symbol == nullptr) {
+    fprintf(stderr, "fake JLI: no main in the process\n");
+    exit(97);
+  }
+  memcpy(&reentry.main, &symbol, sizeof(symbol));
+  reentering = true;
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, callMain, &reentry) != 0 ||
+      pthread_join(thread, nullptr) != 0) {
+    fprintf(stderr, "fake JLI: cannot run main on a thread\n");
+    exit(96);
+  }
+  exit(reentry.result);
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int JLI_Launch(
@@ -113,8 +183,13 @@ extern "C" __attribute__((visibility("default"))) int JLI_Launch(
     fprintf(out, "javaargs=%d\ncpwildcard=%d\njavaw=%d\nergo=%d\n", javaargs,
             cpwildcard, javaw, ergo);
     writeEnvironment(out);
+    writeLookups(out);
     fprintf(out, "end=%d\n", call);
     fclose(out);
+  }
+
+  if (getenv("FAKE_JLI_REENTER") != nullptr && !reentering) {
+    reenterMain();
   }
 
   const char* result = getenv("FAKE_JLI_RESULT");

@@ -46,6 +46,12 @@ class AppLauncher {
   // Whether the library search-path variable lists appDir exactly.
   bool libEnvVariableContainsAppDir() const;
 
+  // The directory `levels` levels above `path`. Climbing stops at "/", so
+  // an absolute path gives an absolute result: a launcher installed near the
+  // top of the file system must not look for its configuration and runtime
+  // library under whatever the working directory is.
+  static std::string ancestorDir(const std::string& path, int levels);
+
  private:
   std::vector<std::string> commandArgs;
   std::string launcherPath;

@@ -1,0 +1,57 @@
+#include <new>
+#include <string>
+
+#include "AppLauncher.h"
+#include "FileUtils.h"
+#include "JvmLauncher.h"
+#include "SysInfo.h"
+#include "app.h"
+
+// On macOS the runtime's JLI_Launch does not run the application on the
+// calling thread: it starts a thread of its own and calls this process's
+// main again from there. So main runs twice. The first pass builds the Jvm
+// and calls JLI_Launch; the second pass, which finds the Jvm built, only
+// launches it again, and that is when the application runs.
+
+namespace {
+
+// Set once by the first pass before JLI_Launch is called, and never freed:
+// the second pass uses it for as long as the process lives.
+Jvm* jvmLauncher = nullptr;
+
+void launchJvm() {
+  jvmLauncher->launch();
+}
+
+void initJvmLauncher() {
+  // <root>/Contents/MacOS/<launcher>
+  const std::string appImageRoot =
+      AppLauncher::ancestorDir(SysInfo::getProcessModulePath(), 3);
+
+  jvmLauncher =
+      AppLauncher()
+          .setRootDir(appImageRoot)
+          .addJvmLibName("Contents/Home/lib/libjli.dylib")
+          .addJvmLibName("Contents/Home/lib/jli/libjli.dylib")
+          .setAppDir(FileUtils::combinePath(appImageRoot, "Contents/app"))
+          .setLibEnvVariableName("DYLD_LIBRARY_PATH")
+          .setDefaultRuntimeDir(
+              FileUtils::combinePath(appImageRoot, "Contents/runtime"))
+          .createJvmLauncher();
+
+  jvmLauncher->launch();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (jvmLauncher != nullptr) {
+    // The runtime re-entered main on its own thread; its arguments are its
+    // own business and are ignored.
+    return app::launch(std::nothrow, launchJvm, nullptr);
+  }
+
+  SysInfo::argc = argc;
+  SysInfo::argv = argv;
+  return app::launch(std::nothrow, initJvmLauncher, nullptr);
+}

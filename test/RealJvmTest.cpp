@@ -1,0 +1,253 @@
+// The launcher executable starting real Java runtimes: every runtime on the
+// machine (tools/find-java-homes), each mirrored into a bundle by
+// tools/make-bundle, runs the probe program (test/java/probe), which reports
+// what it was started with.
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "BundleTool.h"
+#include "ChildProcess.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> result;
+  std::string::size_type start = 0;
+  for (std::string::size_type end;
+       (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    result.push_back(text.substr(start, end - start));
+  }
+  return result;
+}
+
+// The Java runtime homes on this machine; none without `java` on the PATH.
+const std::vector<std::string>& javaHomes() {
+  static const std::vector<std::string> homes = [] {
+    const ChildResult found =
+        runChild({std::string(WRAPKIN_SOURCE_DIR) + "/tools/find-java-homes"},
+                 ChildEnv::clean());
+    return found.exitCode == 0 ? splitLines(found.out)
+                               : std::vector<std::string>();
+  }();
+  return homes;
+}
+
+bool hasJavac() {
+  return runChild({"/bin/sh", "-c", "command -v javac"}, ChildEnv::clean())
+             .exitCode == 0;
+}
+
+// The compiled probe. The test run compiles it once before these tests
+// (the build-probe fixture); a run of the test program by hand compiles it
+// on first use.
+std::string probeDir() {
+  static bool built = fs::exists(std::string(WRAPKIN_PROBE_DIR) + "/probe.jar");
+  if (!built) {
+    runTool("test/java/build-probe", {WRAPKIN_PROBE_DIR});
+    built = true;
+  }
+  return WRAPKIN_PROBE_DIR;
+}
+
+// What the probe reported.
+struct ProbeReport {
+  std::string main;
+  std::vector<std::string> jvmOptions;
+  std::vector<std::string> args;
+  std::string property(const std::string& name) const {
+    for (const std::string& line : properties) {
+      if (line.compare(0, name.size() + 1, name + "=") == 0) {
+        return line.substr(name.size() + 1);
+      }
+    }
+    return "(not reported)";
+  }
+  std::vector<std::string> properties;
+  bool complete = false;
+};
+
+ProbeReport parseReport(const std::string& out) {
+  ProbeReport report;
+  for (const std::string& line : splitLines(out)) {
+    const std::string::size_type eq = line.find('=');
+    const std::string key = line.substr(0, eq);
+    const std::string value =
+        eq == std::string::npos ? std::string() : line.substr(eq + 1);
+    if (key == "main") {
+      report.main = value;
+    } else if (key == "jvm-option") {
+      report.jvmOptions.push_back(value);
+    } else if (key == "arg") {
+      report.args.push_back(value);
+    } else if (key.compare(0, 9, "property.") == 0) {
+      report.properties.push_back(line.substr(9));
+    } else if (line == "end") {
+      report.complete = true;
+    }
+  }
+  return report;
+}
+
+// Whether `wanted` appear in `all` in this order, others between them.
+bool inOrder(const std::vector<std::string>& wanted,
+             const std::vector<std::string>& all) {
+  auto next = all.begin();
+  for (const std::string& item : wanted) {
+    next = std::find(next, all.end(), item);
+    if (next == all.end()) {
+      return false;
+    }
+    ++next;
+  }
+  return true;
+}
+
+class RealJvmTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (javaHomes().empty()) {
+      GTEST_SKIP() << "No Java runtime on this machine (no `java` on the "
+                      "PATH): nothing to launch";
+    }
+    if (!fs::exists(std::string(WRAPKIN_PROBE_DIR) + "/probe.jar") &&
+        !hasJavac()) {
+      GTEST_SKIP() << "No `javac` on the PATH to compile the probe program";
+    }
+    probe = probeDir();
+  }
+
+  // A bundle for `home` running the probe in one of its three shapes.
+  Bundle bundle(const std::string& home, const std::string& shape) {
+    std::vector<std::string> options{"--java-home",   home,
+                                     "--java-option", "-Dtest.plain=1",
+                                     "--java-option", "-Dtest.blank=a b",
+                                     "--java-option", "-Dtest.appdir=$APPDIR",
+                                     "--java-option", "-Xss2m",
+                                     "--argument",    "default",
+                                     "--argument",    "$APPDIR/arg"};
+    if (shape == "class path") {
+      options.insert(options.end(), {"--class-path", probe + "/classes",
+                                     "--main-class", "wrapkin.probe.Probe"});
+    } else if (shape == "jar") {
+      options.insert(options.end(), {"--main-jar", probe + "/probe.jar"});
+    } else {
+      options.insert(options.end(),
+                     {"--module-path", probe + "/mods", "--main-module",
+                      "wrapkin.probe/wrapkin.probe.Probe"});
+    }
+    const std::string out = tmp.path() + "/" + std::to_string(++bundles);
+    return makeBundle(out, "Probe", options);
+  }
+
+  static ChildResult run(const std::string& launcher,
+                         const std::vector<std::string>& args = {}) {
+    std::vector<std::string> argv{launcher};
+    argv.insert(argv.end(), args.begin(), args.end());
+    // LeakSanitizer fails at the exit of a process that ran a JVM.
+    return runChild(argv, ChildEnv::clean().addAsanOptions("detect_leaks=0"),
+                    std::chrono::seconds(120));
+  }
+
+  const CanonicalTempDir tmp;
+  std::string probe;
+  int bundles = 0;
+};
+
+TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
+  const struct {
+    const char* shape;
+    const char* main;
+    const char* classPath;  // under the app folder
+  } rows[] = {
+      {"class path", "unnamed/wrapkin.probe.Probe", "/classes"},
+      {"jar", "unnamed/wrapkin.probe.Probe", "/probe.jar"},
+      {"module", "wrapkin.probe/wrapkin.probe.Probe", nullptr},
+  };
+  for (const std::string& home : javaHomes()) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(home + ", " + row.shape);
+      const Bundle b = bundle(home, row.shape);
+
+      const ChildResult result = run(b.launcher);
+
+      ASSERT_EQ(0, result.exitCode) << result.describe();
+      const ProbeReport report = parseReport(result.out);
+      EXPECT_TRUE(report.complete) << result.out;
+      EXPECT_EQ(row.main, report.main);
+      std::vector<std::string> options{"-Dtest.plain=1", "-Dtest.blank=a b",
+                                       "-Dtest.appdir=" + b.appDir, "-Xss2m",
+                                       "-Dwrapkin.app-path=" + b.launcher};
+      if (row.classPath == nullptr) {
+        options.insert(options.begin(), "--module-path=" + b.appDir + "/mods");
+        EXPECT_EQ("wrapkin.probe", report.property("jdk.module.main"));
+      } else {
+        EXPECT_EQ(b.appDir + row.classPath, report.property("java.class.path"));
+      }
+      EXPECT_TRUE(inOrder(options, report.jvmOptions))
+          << ::testing::PrintToString(report.jvmOptions);
+      EXPECT_EQ("a b", report.property("test.blank"));
+      EXPECT_EQ(b.launcher, report.property("wrapkin.app-path"));
+      // The runtime may report its home through the bundle's links.
+      EXPECT_EQ(fs::path(home),
+                fs::weakly_canonical(report.property("java.home")));
+      EXPECT_EQ((std::vector<std::string>{"default", b.appDir + "/arg"}),
+                report.args);
+    }
+  }
+}
+
+TEST_F(RealJvmTest, HandsOverArgumentsAndTheApplicationsExitCode) {
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    const Bundle b = bundle(home, "class path");
+
+    const ChildResult exited = run(b.launcher, {"--exit=3", "$APPDIR", ""});
+
+    EXPECT_EQ(3, exited.exitCode) << exited.describe();
+    const ProbeReport report = parseReport(exited.out);
+    EXPECT_TRUE(report.complete) << exited.out;
+    EXPECT_EQ((std::vector<std::string>{"--exit=3", "$APPDIR", ""}),
+              report.args);
+
+    const ChildResult thrown = run(b.launcher, {"--throw"});
+
+    EXPECT_EQ(1, thrown.exitCode) << thrown.describe();
+    EXPECT_TRUE(parseReport(thrown.out).complete) << thrown.out;
+    const std::string failed = "\nFailed to launch JVM\n";
+    EXPECT_TRUE(thrown.err.size() > failed.size() &&
+                thrown.err.compare(thrown.err.size() - failed.size(),
+                                   failed.size(), failed) == 0)
+        << thrown.err;
+  }
+}
+
+TEST_F(RealJvmTest, FindsItsBundleThroughARelativeLinkFromAnotherFolder) {
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    const Bundle b = bundle(home, "jar");
+    const std::string elsewhere =
+        tmp.path() + "/elsewhere/" + std::to_string(bundles);
+    fs::create_directories(elsewhere);
+    fs::create_symlink(fs::relative(b.launcher, elsewhere), elsewhere + "/run");
+
+    const ChildResult result = run(elsewhere + "/run", {"linked"});
+
+    ASSERT_EQ(0, result.exitCode) << result.describe();
+    const ProbeReport report = parseReport(result.out);
+    EXPECT_EQ(std::vector<std::string>{"linked"}, report.args);
+    // The launcher follows the link; the folders on the way stay as written.
+    const std::string appPath = report.property("wrapkin.app-path");
+    EXPECT_EQ(fs::canonical(b.launcher), fs::weakly_canonical(appPath))
+        << appPath;
+  }
+}
+
+}  // namespace
