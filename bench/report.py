@@ -73,6 +73,11 @@ def verdict(ci, goal, below):
     return ("yes" if meets(median) else "**no**") + ", within the noise"
 
 
+def quartiles(values, digits=2):
+    q = statistics.quantiles(values, n=4)
+    return "%.*f-%.*f" % (digits, q[0], digits, q[2])
+
+
 def summary(entry):
     times = entry["times"]
     return {
@@ -505,8 +510,10 @@ def main():
             "%.2f" % streams_ratio),
         row("launcher `Hello.app/Contents/MacOS/Hello`", launcher, "%.2f" % overhead_ratio),
     ]))
-    md.append("\nLauncher / floor per round: %s (median %.2f).\n" % (
-        ", ".join("%.2f" % r for r in overhead_rounds), statistics.median(overhead_rounds)))
+    md.append("\nLauncher / floor per round: median %.2f, quartiles %s, extremes %.2f and"
+              " %.2f.\n" % (
+                  statistics.median(overhead_rounds), quartiles(overhead_rounds),
+                  min(overhead_rounds), max(overhead_rounds)))
 
     md.append("## Real start\n")
     md.append("The sample application (`sample/`, compiled once) started three ways, all on"
@@ -604,16 +611,14 @@ def main():
     rows = [["floor program", "%.0f" % rss["limit"], "%.0f" % faults["limit"], ""],
             ["launcher, sample configuration", "%.0f" % rss["launcher"],
              "%.0f" % faults["launcher"], ""]]
-    previous = None
+    (n0, kib0) = mixed_rss[0]
     for n, kib in mixed_rss:
-        growth = ""
-        if previous is not None:
-            growth = "%.0f" % ((kib - previous[1]) * 1024.0 / (n - previous[0]))
+        # Below some thousand lines the growth hides in the allocator's slack.
+        growth = "%.0f" % ((kib - kib0) * 1024.0 / (n - n0)) if n >= 10000 else ""
         rows.append(["launcher, %s lines" % fmt_count(n), "%.0f" % kib,
                      "%.0f" % faults["mixed-%d" % n], growth])
-        previous = (n, kib)
-    md.append(table(["Process", "Peak RSS KiB", "Page faults", "Bytes per added line"],
-                    rows))
+    md.append(table(["Process", "Peak RSS KiB", "Page faults",
+                     "Bytes per line above %s lines" % fmt_count(n0)], rows))
     md.append("")
 
     md.append("## Notes\n")
@@ -630,12 +635,14 @@ def main():
         ["Load average before / after", "%s / %s" % (args.load_before, load_average())],
     ]))
     md.append("")
-    spread = lambda rs: (max(rs) - min(rs)) if rs else 0.0
-    md.append("Noise: the launcher/floor ratio ranged over %.2f between rounds, the"
-              " launcher/java ratio over %.3f; the in-process repetitions had a median"
-              " coefficient of variation of %.1f%%.\n" % (
-                  spread(overhead_rounds), spread(start_rounds),
-                  100 * statistics.median(cvs) if cvs else float("nan")))
+    md.append("Noise: between the quartiles, the per-round launcher/floor ratio spread over"
+              " %s and the launcher/java ratio over %s; the in-process repetitions had a"
+              " median coefficient of variation of %.1f%%. The load average includes the"
+              " benchmarks themselves; on %d cores, figures well above 1 mean that other"
+              " work competed with the measurements.\n" % (
+                  quartiles(overhead_rounds), quartiles(start_rounds, 3),
+                  100 * statistics.median(cvs) if cvs else float("nan"),
+                  os.cpu_count() or 0))
 
     with open(args.out, "w", encoding="utf-8") as f:
         f.write("\n".join(md).rstrip() + "\n")
