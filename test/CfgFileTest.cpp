@@ -277,6 +277,13 @@ TEST(CfgFileTest, ExpandMacrosSettlesOrKeepsTheFirstPass) {
        "/a/b/c",
        false},
       {"empty macro text", {{"", "x"}}, "ab", "ab", false},
+      {"macro mapped to its own text", {{"$APPDIR", "$APPDIR"}}, "$APPDIR/x",
+       "$APPDIR/x", false},
+      {"replacements swap back within one pass",
+       {{"$APPDIR", "$BINDIR"}, {"$BINDIR", "$APPDIR"}},
+       "$APPDIR",
+       "$APPDIR",
+       false},
       {"no macros", {}, "$APPDIR", "$APPDIR", false},
       {"bundle under a folder named $APPDIR",
        {{"$APPDIR", "/x/$APPDIR/app"}, {"$BINDIR", "/x/$APPDIR/bin"}},
@@ -301,15 +308,22 @@ TEST(CfgFileTest, ExpandMacrosSettlesOrKeepsTheFirstPass) {
     cfg.setPropertyValue(SectionName::Application, PropertyName::classpath,
                          {c.value});
     RecordingLogAppender recorder;
+    CfgFile expanded;
+    CfgFile temporaryExpanded;
     {
       const DefaultAppenderScope recording(recorder);
-      cfg = cfg.expandMacros(c.macros);
+      expanded = cfg.expandMacros(c.macros);
+      // A temporary is expanded in place: same result, same warning.
+      temporaryExpanded = CfgFile(cfg).expandMacros(c.macros);
     }
-    EXPECT_EQ("[Application] app.classpath=<" + c.expected + ">\n", dump(cfg))
+    const std::string expected =
+        "[Application] app.classpath=<" + c.expected + ">\n";
+    EXPECT_EQ(expected, dump(expanded)) << c.label;
+    EXPECT_EQ(expected, dump(temporaryExpanded)) << c.label;
+    EXPECT_EQ("[Application] app.classpath=<" + c.value + ">\n", dump(cfg))
         << c.label;
-    ASSERT_EQ(c.warns ? 1u : 0u, recorder.events.size()) << c.label;
-    if (c.warns) {
-      const std::string& event = recorder.events[0];
+    ASSERT_EQ(c.warns ? 2u : 0u, recorder.events.size()) << c.label;
+    for (const std::string& event : recorder.events) {
       EXPECT_EQ(0u, event.rfind("WARNING CfgFile.cpp:", 0)) << event;
       EXPECT_NE(std::string::npos, event.find("\"" + c.value + "\""))
           << c.label << ": " << event;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -260,18 +261,15 @@ namespace {
 // two apart. Chunks also spare the locking and copying of a call per line.
 class LineReader {
  public:
-  // Takes ownership of `openFile`.
+  // Takes ownership of `openFile`, also when the constructor throws.
   explicit LineReader(std::FILE* openFile)
-      : file(openFile), buffer(kChunkSize) {}
-  ~LineReader() { std::fclose(file); }
-  LineReader(const LineReader&) = delete;
-  LineReader& operator=(const LineReader&) = delete;
+      : file(openFile), buffer(new char[kChunkSize]), capacity(kChunkSize) {}
 
   // The next line without its line-feed; valid until the next call. False
   // at the end of the file or on a read error, which atEnd() tells apart.
   bool next(std::string_view& line) {
     for (;;) {
-      const char* const start = buffer.data() + begin;
+      const char* const start = buffer.get() + begin;
       const void* const lineFeed = std::memchr(start, '\n', end - begin);
       if (lineFeed != nullptr) {
         const std::size_t size = static_cast<const char*>(lineFeed) - start;
@@ -288,12 +286,12 @@ class LineReader {
     if (begin == end || !atEnd()) {
       return false;
     }
-    line = std::string_view(buffer.data() + begin, end - begin);
+    line = std::string_view(buffer.get() + begin, end - begin);
     begin = end;
     return true;
   }
 
-  bool atEnd() const { return std::feof(file) != 0; }
+  bool atEnd() const { return std::feof(file.get()) != 0; }
 
  private:
   static constexpr std::size_t kChunkSize = 64 * 1024;
@@ -302,21 +300,32 @@ class LineReader {
   // more could be read.
   bool fill() {
     const std::size_t rest = end - begin;
-    std::memmove(buffer.data(), buffer.data() + begin, rest);
+    if (rest == capacity) {
+      // One line fills the whole buffer.
+      std::unique_ptr<char[]> larger(new char[capacity * 2]);
+      std::memcpy(larger.get(), buffer.get() + begin, rest);
+      buffer = std::move(larger);
+      capacity *= 2;
+    } else {
+      std::memmove(buffer.get(), buffer.get() + begin, rest);
+    }
     begin = 0;
     end = rest;
-    if (end == buffer.size()) {
-      // One line fills the whole buffer.
-      buffer.resize(buffer.size() * 2);
-    }
     const std::size_t count =
-        std::fread(buffer.data() + end, 1, buffer.size() - end, file);
+        std::fread(buffer.get() + end, 1, capacity - end, file.get());
     end += count;
     return count > 0;
   }
 
-  std::FILE* const file;
-  std::vector<char> buffer;
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+
+  const std::unique_ptr<std::FILE, FileCloser> file;
+  // Not zero-filled, unlike a vector: a small file touches only the first
+  // page of it, and every page the kernel maps costs time at start-up.
+  std::unique_ptr<char[]> buffer;
+  std::size_t capacity;
   std::size_t begin = 0;  // the unread bytes of buffer are [begin, end)
   std::size_t end = 0;
 };
@@ -392,11 +401,24 @@ std::size_t replacedLength(const std::string& s, const std::string& search,
   return length;
 }
 
+bool holdsMacro(const std::string& value, const CfgFile::Macros& macros) {
+  for (const auto& macro : macros) {
+    if (!macro.first.empty() && value.find(macro.first) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Applies every macro once, in the map's order. Returns false, with `value`
 // partly expanded, when the text would grow beyond `limit` bytes.
 bool expandOnce(std::string& value, const CfgFile::Macros& macros,
                 std::size_t limit) {
   for (const auto& macro : macros) {
+    if (macro.first.empty() || value.find(macro.first) == std::string::npos) {
+      // Spares the copy that tstrings::replace returns.
+      continue;
+    }
     if (replacedLength(value, macro.first, macro.second, limit) > limit) {
       return false;
     }
@@ -409,12 +431,22 @@ bool expandOnce(std::string& value, const CfgFile::Macros& macros,
 // its own macro text, or macros whose replacements contain each other, never
 // settle; such a value keeps its first expansion, which is what the file
 // meant, and is reported once.
-std::string expandValue(const std::string& value,
-                        const CfgFile::Macros& macros) {
+void expandValue(std::string& value, const CfgFile::Macros& macros) {
+  // Most values name no macro at all: they are final as they are, and are
+  // neither copied nor compared.
+  if (!holdsMacro(value, macros)) {
+    return;
+  }
   std::string firstPass = value;
   expandOnce(firstPass, macros, std::numeric_limits<std::size_t>::max());
   if (firstPass == value) {
-    return firstPass;
+    return;
+  }
+  // The usual case: the replacements hold no macro text, so a second pass
+  // would change nothing.
+  if (!holdsMacro(firstPass, macros)) {
+    value = std::move(firstPass);
+    return;
   }
 
   // Without a cycle every pass resolves at least one more level of nesting,
@@ -431,27 +463,37 @@ std::string expandValue(const std::string& value,
       break;
     }
     if (candidate == current) {
-      return candidate;
+      value = std::move(candidate);
+      return;
     }
     current = std::move(candidate);
   }
   LOG_WARNING("Macros in \"" << value << "\" keep expanding; using \""
                              << firstPass << "\"");
-  return firstPass;
+  value = std::move(firstPass);
 }
 
 }  // namespace
 
-CfgFile CfgFile::expandMacros(const Macros& macros) const {
+CfgFile CfgFile::expandMacros(const Macros& macros) const& {
   CfgFile copy(*this);
-  for (auto& section : copy.data) {
+  copy.expandInPlace(macros);
+  return copy;
+}
+
+CfgFile CfgFile::expandMacros(const Macros& macros) && {
+  expandInPlace(macros);
+  return std::move(*this);
+}
+
+void CfgFile::expandInPlace(const Macros& macros) {
+  for (auto& section : data) {
     for (auto& property : section.second) {
       for (std::string& value : property.second) {
-        value = expandValue(value, macros);
+        expandValue(value, macros);
       }
     }
   }
-  return copy;
 }
 
 const CfgFile::Properties& CfgFile::getProperties(

@@ -48,8 +48,10 @@ class CfgFile {
   // read to its end and on a section header without "]".
   static CfgFile load(const std::string& path);
 
-  // A copy with every macro text replaced in every value.
-  CfgFile expandMacros(const Macros& macros) const;
+  // A copy with every macro text replaced in every value. A temporary (the
+  // result of load(), say) is expanded in place instead of copied.
+  CfgFile expandMacros(const Macros& macros) const&;
+  CfgFile expandMacros(const Macros& macros) &&;
 
   // The section's properties, or an empty map for an absent section.
   const Properties& getProperties(const Id<SectionNameTag>& sectionName) const;
@@ -68,6 +70,9 @@ class CfgFile {
 
  private:
   typedef std::map<Id<SectionNameTag>, Properties> PropertyMap;
+
+  void expandInPlace(const Macros& macros);
+
   PropertyMap data;
   Properties empty;
 

@@ -193,6 +193,11 @@ char* loadPointer(char** array, int i) {
   return value;
 }
 
+bool isDebugLogging() {
+  const char* const debug = std::getenv("WRAPKIN_DEBUG");
+  return debug != nullptr && std::strcmp(debug, "true") == 0;
+}
+
 // The runtime's entry, looked up in a library handle of its own; the handle
 // used for the lookup is closed again before this returns.
 DllFunction<void*> findJliLaunch(const std::string& libPath) {
@@ -269,8 +274,12 @@ JvmlLauncherData* jvmLauncherCreateJvmlLauncherData(JvmlLauncherApi* table,
 int jvmLauncherStartJvm(JvmlLauncherData* jvmArgs,
                         JvmlLauncherAPI_JLI_LaunchFunc jliLaunch) {
   jvmLauncherLog("jli lib: [%s]", jvmArgs->libPath);
-  for (int i = 0; i < jvmArgs->argc; ++i) {
-    jvmLauncherLog("jli arg[%d]: [%s]", i, loadPointer(jvmArgs->argv, i));
+  // Asked once rather than by every call: each would search the
+  // environment, and a command line may hold many thousands of arguments.
+  if (isDebugLogging()) {
+    for (int i = 0; i < jvmArgs->argc; ++i) {
+      jvmLauncherLog("jli arg[%d]: [%s]", i, loadPointer(jvmArgs->argv, i));
+    }
   }
 
   if (jvmArgs->envCount > 0) {
@@ -294,8 +303,7 @@ int jvmLauncherStartJvm(JvmlLauncherData* jvmArgs,
 }
 
 void jvmLauncherLog(const char* format, ...) {
-  const char* const debug = std::getenv("WRAPKIN_DEBUG");
-  if (debug == nullptr || std::strcmp(debug, "true") != 0) {
+  if (!isDebugLogging()) {
     return;
   }
   va_list args;
