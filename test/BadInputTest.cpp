@@ -137,26 +137,15 @@ ChildResult runHeldAtFirstWrite(const std::vector<std::string>& argv,
   posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO, "/dev/null",
                                    O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(actions.get(), fds[1], STDERR_FILENO);
-  std::vector<std::string> envEntries = env.entries();
-  std::vector<char*> argPointers;
-  for (const std::string& arg : argv) {
-    argPointers.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argPointers.push_back(nullptr);
-  std::vector<char*> envPointers;
-  for (std::string& entry : envEntries) {
-    envPointers.push_back(entry.data());
-  }
-  envPointers.push_back(nullptr);
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv.at(0).c_str(), actions.get(), nullptr,
-                             argPointers.data(), envPointers.data());
-  close(fds[1]);
-  if (rc != 0) {
+  try {
+    pid = childprocess::spawn(actions, argv, env);
+  } catch (...) {
     close(fds[0]);
-    throw std::runtime_error("posix_spawn failed: " +
-                             std::string(std::strerror(rc)));
+    close(fds[1]);
+    throw;
   }
+  close(fds[1]);
 
   meanwhile();
 

@@ -122,6 +122,31 @@ class FileActions {
   posix_spawn_file_actions_t actions;
 };
 
+// Starts `argv[0]` (a path, not looked up on PATH) with `argv` and `env`.
+inline pid_t spawn(FileActions& actions, const std::vector<std::string>& argv,
+                   const ChildEnv& env) {
+  std::vector<std::string> envEntries = env.entries();
+  std::vector<char*> argPointers;
+  for (const std::string& arg : argv) {
+    argPointers.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argPointers.push_back(nullptr);
+  std::vector<char*> envPointers;
+  for (std::string& entry : envEntries) {
+    envPointers.push_back(entry.data());
+  }
+  envPointers.push_back(nullptr);
+
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argv.at(0).c_str(), actions.get(), nullptr,
+                             argPointers.data(), envPointers.data());
+  if (rc != 0) {
+    throw std::runtime_error("posix_spawn(" + argv.at(0) +
+                             ") failed: " + std::strerror(rc));
+  }
+  return pid;
+}
+
 }  // namespace childprocess
 
 // Runs `argv[0]` (a path, not looked up on PATH) with `argv` and `env`, its
@@ -145,25 +170,7 @@ inline ChildResult runChild(
                                    errPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-  std::vector<std::string> envEntries = env.entries();
-  std::vector<char*> argPointers;
-  for (const std::string& arg : argv) {
-    argPointers.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argPointers.push_back(nullptr);
-  std::vector<char*> envPointers;
-  for (std::string& entry : envEntries) {
-    envPointers.push_back(entry.data());
-  }
-  envPointers.push_back(nullptr);
-
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv.at(0).c_str(), actions.get(), nullptr,
-                             argPointers.data(), envPointers.data());
-  if (rc != 0) {
-    throw std::runtime_error("posix_spawn(" + argv.at(0) +
-                             ") failed: " + std::strerror(rc));
-  }
+  const pid_t pid = childprocess::spawn(actions, argv, env);
 
   ChildResult result;
   int status = 0;
