@@ -1,6 +1,5 @@
 #include "CfgFile.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -115,99 +114,10 @@ std::pair<std::string_view, std::string_view> splitProperty(
   return {line.substr(0, pos), line.substr(pos + 1)};
 }
 
-// The values of one occurrence of a section, back to back in a few large
-// blocks; the strings of the result are made once the whole file is read.
-// Generated files often repeat a section, and each repetition replaces the
-// last: reusing the blocks spares an allocation per discarded value, and
-// filling fixed blocks instead of growing one buffer never copies text.
-class PendingValues {
- public:
-  bool empty() const { return entries.empty(); }
-
-  // Keeps the blocks for the next occurrence.
-  void clear() {
-    for (std::size_t i = 0; i <= lastBlock && i < blocks.size(); ++i) {
-      blocks[i].clear();
-    }
-    lastBlock = 0;
-    entries.clear();
-  }
-
-  void swap(PendingValues& other) {
-    blocks.swap(other.blocks);
-    std::swap(lastBlock, other.lastBlock);
-    entries.swap(other.entries);
-  }
-
-  void add(std::size_t property, std::string_view value) {
-    if (blocks.empty() ||
-        blocks[lastBlock].capacity() - blocks[lastBlock].size() <
-            value.size()) {
-      nextBlock(value.size());
-    }
-    blocks[lastBlock].append(value.data(), value.size());
-    entries.push_back(Entry{value.size(), property});
-  }
-
-  CfgFile::Properties toProperties() const {
-    // Sized up front: a file may hold very many values of one property.
-    std::vector<std::string> lists[std::size(knownProperties)];
-    std::size_t counts[std::size(knownProperties)] = {};
-    for (const Entry& entry : entries) {
-      ++counts[entry.property];
-    }
-    for (std::size_t i = 0; i < std::size(lists); ++i) {
-      lists[i].reserve(counts[i]);
-    }
-    std::size_t block = 0;
-    std::size_t begin = 0;
-    for (const Entry& entry : entries) {
-      // A value that did not fit into the rest of a block opened the next.
-      if (begin + entry.size > blocks[block].size()) {
-        ++block;
-        begin = 0;
-      }
-      lists[entry.property].emplace_back(blocks[block], begin, entry.size);
-      begin += entry.size;
-    }
-    CfgFile::Properties properties;
-    for (std::size_t i = 0; i < std::size(lists); ++i) {
-      if (!lists[i].empty()) {
-        properties.emplace(*knownProperties[i].id, std::move(lists[i]));
-      }
-    }
-    return properties;
-  }
-
- private:
-  static constexpr std::size_t kBlockSize = 64 * 1024;
-
-  // Values follow each other in the blocks, so a size places each one.
-  struct Entry {
-    std::size_t size;
-    std::size_t property;  // index in knownProperties
-  };
-
-  void nextBlock(std::size_t minSize) {
-    if (!blocks.empty()) {
-      ++lastBlock;
-    }
-    if (lastBlock == blocks.size()) {
-      blocks.emplace_back();
-    }
-    blocks[lastBlock].reserve(std::max(kBlockSize, minSize));
-  }
-
-  // Appended to only within their reserved capacity, so they never grow.
-  std::vector<std::string> blocks;
-  std::size_t lastBlock = 0;
-  std::vector<Entry> entries;
-};
-
 }  // namespace
 
-// The state of one CfgFile::load call. A friend of CfgFile, which it fills
-// once the whole file has been read.
+// The state of one CfgFile::load call. A friend of CfgFile, whose sections
+// it fills directly.
 class CfgFileParser {
  public:
   void AddProperty(std::string_view key, std::string_view value) {
@@ -216,19 +126,27 @@ class CfgFileParser {
     }
     const std::size_t property = findWord(knownProperties, key);
     if (property != kNotFound) {
-      pendingProperties.add(property, value);
+      pendingValues[property].emplace_back(value);
+      hasPendingValues = true;
     }
   }
 
   // A later occurrence of a section with stored values replaces the earlier
   // one as a whole; an occurrence without any leaves it alone.
   void PurgeSection() {
-    if (isUnknown(currentSection) || pendingProperties.empty()) {
+    if (isUnknown(currentSection) || !hasPendingValues) {
       return;
     }
-    sections[currentSection].swap(pendingProperties);
+    CfgFile::Properties properties;
+    for (std::size_t i = 0; i < std::size(pendingValues); ++i) {
+      if (!pendingValues[i].empty()) {
+        properties.emplace(*knownProperties[i].id, std::move(pendingValues[i]));
+        pendingValues[i].clear();
+      }
+    }
+    config.data[currentSection].swap(properties);
     currentSection = UnknownSection;
-    pendingProperties.clear();
+    hasPendingValues = false;
   }
 
   void selectSection(std::string_view name) {
@@ -239,18 +157,15 @@ class CfgFileParser {
 
   bool inUnknownSection() const { return isUnknown(currentSection); }
 
-  CfgFile result() const {
-    CfgFile config;
-    for (const auto& section : sections) {
-      config.data.emplace(section.first, section.second.toProperties());
-    }
-    return config;
-  }
+  CfgFile result() { return std::move(config); }
 
  private:
   SectionId currentSection = UnknownSection;
-  PendingValues pendingProperties;
-  std::map<SectionId, PendingValues> sections;
+  // The values of the current occurrence of a section, by the index of
+  // their property in knownProperties.
+  std::vector<std::string> pendingValues[std::size(knownProperties)];
+  bool hasPendingValues = false;
+  CfgFile config;
 };
 
 namespace {
