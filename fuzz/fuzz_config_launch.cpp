@@ -120,11 +120,21 @@ bool isOneOf(const std::string& name, const char* const (&names)[N]) {
   return false;
 }
 
+// Lines without their ends: a line-feed, or a CR and a line-feed, or a CR
+// at the very end. A UTF-8 byte order mark before the first line is no text.
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
-  tstrings::split(lines, text, "\n", tstrings::KEEP_EMPTY);
+  const std::string byteOrderMark = "\xEF\xBB\xBF";
+  tstrings::split(
+      lines, text.compare(0, 3, byteOrderMark) == 0 ? text.substr(3) : text,
+      "\n", tstrings::KEEP_EMPTY);
   if (!lines.empty() && lines.back().empty()) {
     lines.pop_back();  // the line-feed ended the last line
+  }
+  for (std::string& line : lines) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
   }
   return lines;
 }

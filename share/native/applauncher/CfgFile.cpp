@@ -83,6 +83,8 @@ constexpr Word<CfgFile::PropertyNameTag> knownProperties[] = {
     Word(PropertyName::javaOptions),
 };
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 constexpr std::size_t kNotFound = std::numeric_limits<std::size_t>::max();
 
 // The index of `name` in `words`, or kNotFound.
@@ -261,6 +263,14 @@ CfgFile CfgFile::load(const std::string& path) {
   std::int64_t lineNumber = 0;
   while (reader.next(line)) {
     ++lineNumber;
+    // Windows editors end lines with CR LF, and Notepad starts the file
+    // with a UTF-8 byte order mark: neither belongs to the text.
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (lineNumber == 1 && line.substr(0, 3) == kUtf8ByteOrderMark) {
+      line.remove_prefix(3);
+    }
     if (line.empty() || line.front() == ';') {
       continue;
     }
