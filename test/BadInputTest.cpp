@@ -28,6 +28,7 @@
 #include <iostream>
 #include <optional>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -214,9 +215,13 @@ struct Row {
   // launcher's path and the app path property, and DYLD_LIBRARY_PATH then
   // ("@A" for the app folder).
   std::vector<std::string> args;
+  // Those between the launcher's path and the app path property.
+  std::vector<std::string> leadingArgs;
   std::string libraryPath = ":@A";
   // The system's error when the launcher cannot even be started.
   int spawnError = 0;
+  // A WARNING record that WRAPKIN_DEBUG=true shows, checked in a second run.
+  std::string warning;
 
   // The configuration file's bytes; a main class "a.B" without them.
   std::optional<std::string> cfgBytes;
@@ -237,6 +242,14 @@ struct Row {
   }
   Row& withLibraryPath(const std::string& value) {
     libraryPath = value;
+    return *this;
+  }
+  Row& after(const std::vector<std::string>& leading) {
+    leadingArgs = leading;
+    return *this;
+  }
+  Row& warns(const std::string& message) {
+    warning = message;
     return *this;
   }
 };
@@ -261,6 +274,11 @@ Row notStarted(const std::string& situation, int error) {
   row.situation = situation;
   row.spawnError = error;
   return row;
+}
+
+std::string escapedForRegex(const std::string& text) {
+  return std::regex_replace(text, std::regex("[.^$|()\\[\\]{}*+?\\\\]"),
+                            "\\$&");
 }
 
 void writeBytes(const std::string& path, const std::string& bytes) {
@@ -377,8 +395,11 @@ class BadInputTest : public ::testing::Test {
       return;
     }
     ASSERT_EQ(1u, calls.size());
-    std::vector<std::string> expected{b.launcher,
-                                      "-Dwrapkin.app-path=" + b.launcher};
+    std::vector<std::string> expected{b.launcher};
+    for (const std::string& arg : row.leadingArgs) {
+      expected.push_back(placed(arg));
+    }
+    expected.push_back("-Dwrapkin.app-path=" + b.launcher);
     for (const std::string& arg : row.args) {
       expected.push_back(placed(arg));
     }
@@ -388,6 +409,15 @@ class BadInputTest : public ::testing::Test {
         << "expected:" << shown(expected) << "\nactual:" << shown(actual);
     EXPECT_EQ(placed(row.libraryPath),
               calls[0].at("env.DYLD_LIBRARY_PATH").value_or("(unset)"));
+
+    if (!row.warning.empty()) {
+      attempt.env.set("WRAPKIN_DEBUG", "true");
+      const std::string traced = runChild(argv, attempt.env, timeBound()).err;
+      EXPECT_TRUE(std::regex_search(
+          traced, std::regex("\\[WARNING\\] [A-Za-z]+\\.cpp:[0-9]+: " +
+                             escapedForRegex(placed(row.warning)) + "\n")))
+          << traced;
+    }
   }
 
   void check(const std::vector<Row>& rows) {
@@ -486,6 +516,31 @@ TEST_F(BadInputTest, TheConfiguration) {
       fails("configuration header without \"]\"",
             "Error parsing [@C] file at 4: Missing ']' character")
           .cfg(std::string(kMainClass) + "\n[JavaOptions\njava-options=-X\n"),
+      runs("configuration with CR LF line ends", {"a.B", "x\ry", "z"})
+          .cfg("[Application]\r\napp.mainclass=a.B\r\n[ArgOptions]\r\n"
+               "arguments=x\ry\r\narguments=z\r"),
+      runs("configuration starting with a UTF-8 byte order mark",
+           {"a.B", "-version"})
+          .cfg("\xEF\xBB\xBF" + std::string(kMainClass))
+          .but(argsAre({"-version"})),
+      runs("class path or module path entry missing", {"a.B"})
+          .cfg(std::string(kMainClass) +
+               "app.classpath=$APPDIR/gone.jar:$APPDIR/lib/*\n"
+               "app.modulepath=$APPDIR/mods\n")
+          .but([](Attempt& a) { fs::create_directory(a.b.appDir + "/mods"); })
+          .after({"--module-path", "@A/mods", "-classpath",
+                  "@A/gone.jar:@A/lib/*"})
+          .warns("Class path entry \"@A/gone.jar\" not found"),
+      runs("main jar missing", {"-jar", "@A/gone.jar"})
+          .cfg("[Application]\napp.mainjar=$APPDIR/gone.jar\n")
+          .warns("Main jar \"@A/gone.jar\" not found"),
+      runs("no main class, main jar or main module", {})
+          .cfg("[Application]\napp.classpath=$APPDIR\n")
+          .after({"-classpath", "@A"})
+          .warns("None of \"app.mainclass\", \"app.mainjar\" and "
+                 "\"app.mainmodule\" found in \"Application\" section of "
+                 "launcher config file: the Java runtime has no application "
+                 "to start"),
   });
 }
 
@@ -568,6 +623,19 @@ TEST_F(BadInputTest, TheLauncherLink) {
               [](const std::string& link, const Bundle&) {
                 replaceByLink(link, link + ".gone");
               })),
+      runs("launcher started as ../MacOS/<name> from <app>", {"a.B"})
+          .but([](Attempt& a) {
+            a.prefix = {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"",
+                        a.b.appDir};
+            a.started = "../MacOS/Tool";
+          }),
+      runs("launcher started by a link Contents/bin/<name> -> ../MacOS/<name>",
+           {"a.B"})
+          .but([](Attempt& a) {
+            a.started = a.b.root + "/Contents/bin/Tool";
+            fs::create_directory(a.b.root + "/Contents/bin");
+            fs::create_symlink("../MacOS/Tool", a.started);
+          }),
       fails("launcher link looping once started",
             "readlink(@O/tool) failed. Error: " + systemText(ELOOP))
           .but(linkChangedOnceStarted(
@@ -599,6 +667,8 @@ TEST_F(BadInputTest, TheEnvironment) {
       runs("DYLD_LIBRARY_PATH of 100 KB", {"a.B"})
           .but(envIs("DYLD_LIBRARY_PATH", longPath))
           .withLibraryPath(longPath + ":@A"),
+      runs("LD_LIBRARY_PATH naming another runtime's lib/server", {"a.B"})
+          .but(envIs("FAKE_JLI_RESTART", "1")),
       runs("WRAPKIN_DEBUG=TRUE", {"a.B"}).but(envIs("WRAPKIN_DEBUG", "TRUE")),
       runs("WRAPKIN_DEBUG=1", {"a.B"}).but(envIs("WRAPKIN_DEBUG", "1")),
       runs("WRAPKIN_DEBUG=\"true \"", {"a.B"})

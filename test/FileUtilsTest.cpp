@@ -92,6 +92,26 @@ TEST(FileUtilsTest, MakesPathsAbsoluteAgainstWorkingDir) {
   EXPECT_EQ(deep.string() + "/x/../y", FileUtils::toAbsolutePath("x/../y"));
 }
 
+TEST(FileUtilsTest, ResolvesDotComponentsAsTheKernelDoes) {
+  const TempDir tmp;
+  const std::string t = fs::canonical(tmp.path()).string();
+  fs::create_directories(t + "/a/b/c");
+  fs::create_directory_symlink(t + "/a/b", t + "/link");
+  const std::pair<std::string, std::string> rows[] = {
+      {t + "/link/c", t + "/link/c"},  // no dots: links stay as written
+      {t + "/a/b/../c", t + "/a/c"},
+      {t + "/a/./b/.", t + "/a/b"},
+      {t + "/a//b/../../x", t + "/x"},
+      {t + "/link/../x", t + "/a/x"},  // up from where the link leads
+      {t + "/link/c/../x", t + "/link/x"},
+      {"/..", "/"},
+      {"/../a/.", "/a"},
+  };
+  for (const auto& [path, expected] : rows) {
+    EXPECT_EQ(expected, FileUtils::resolveDotComponents(path)) << path;
+  }
+}
+
 TEST(FileUtilsTest, ReportsRemovedWorkingDir) {
   const TempDir tmp;
   fs::create_directory(tmp.path() / "gone");
@@ -103,7 +123,7 @@ TEST(FileUtilsTest, ReportsRemovedWorkingDir) {
     FileUtils::toAbsolutePath("x");
     ADD_FAILURE() << "no exception";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ("UnixFileUtils.cpp(55) at toAbsolutePath(): " + raw, e.what());
+    EXPECT_EQ("UnixFileUtils.cpp(57) at toAbsolutePath(): " + raw, e.what());
     EXPECT_EQ(raw, dynamic_cast<const WkErrorBase&>(e).rawMessage());
   }
 }

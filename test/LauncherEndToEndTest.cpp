@@ -240,6 +240,27 @@ TEST_F(LauncherEndToEndTest, CommandLineArgumentsReplaceTheConfiguredOnes) {
   }
 }
 
+// The mark a start leaves for its runtime's restart reaches child processes
+// too; one of them, started with the same command line, is no restart.
+TEST_F(LauncherEndToEndTest, AnInheritedRestartMarkChangesNothing) {
+  const Bundle b = bundle("[Application]\napp.mainclass=a.B\n");
+  const std::vector<std::string> expected{
+      b.launcher, "-Dwrapkin.app-path=" + b.launcher, "a.B", "x"};
+  ASSERT_EQ(0, run(b, {"x"}, env().set("FAKE_JLI_ENV", "WRAPKIN_RESTART_MARK"))
+                   .exitCode);
+  ASSERT_EQ(1u, calls().size());
+  const std::optional<std::string> mark =
+      calls()[0].at("env.WRAPKIN_RESTART_MARK");
+  ASSERT_TRUE(mark.has_value());
+
+  const ChildResult result =
+      run(b, {"x"}, env().set("WRAPKIN_RESTART_MARK", *mark));
+
+  EXPECT_EQ(0, result.exitCode) << result.describe();
+  ASSERT_EQ(1u, calls().size());
+  EXPECT_EQ(expected, fakeJliArgs(calls()[0]));
+}
+
 TEST_F(LauncherEndToEndTest, FindsTheRuntimeLibraryWhereTheBundleSays) {
   const struct {
     const char* label;

@@ -148,11 +148,12 @@ class RealJvmTest : public ::testing::Test {
   }
 
   static ChildResult run(const std::string& launcher,
-                         const std::vector<std::string>& args = {}) {
+                         const std::vector<std::string>& args = {},
+                         ChildEnv env = ChildEnv::clean()) {
     std::vector<std::string> argv{launcher};
     argv.insert(argv.end(), args.begin(), args.end());
     // LeakSanitizer fails at the exit of a process that ran a JVM.
-    return runChild(argv, ChildEnv::clean().addAsanOptions("detect_leaks=0"),
+    return runChild(argv, env.addAsanOptions("detect_leaks=0"),
                     std::chrono::seconds(120));
   }
 
@@ -247,6 +248,45 @@ TEST_F(RealJvmTest, FindsItsBundleThroughARelativeLinkFromAnotherFolder) {
     const std::string appPath = report.property("wrapkin.app-path");
     EXPECT_EQ(fs::canonical(b.launcher), fs::weakly_canonical(appPath))
         << appPath;
+  }
+}
+
+// With LD_LIBRARY_PATH naming another runtime's libjvm, the Linux runtime
+// starts the launcher anew with the command line it was handed; the
+// application must see what it sees without the variable.
+TEST_F(RealJvmTest, AnotherRuntimeOnTheLibraryPathChangesNothing) {
+  if (javaHomes().size() < 2) {
+    GTEST_SKIP() << "Only one Java runtime on this machine: there is no "
+                    "other runtime's lib/server to put on LD_LIBRARY_PATH";
+  }
+  for (std::size_t i = 0; i < javaHomes().size(); ++i) {
+    const std::string& home = javaHomes()[i];
+    const std::string other = javaHomes()[(i + 1) % javaHomes().size()];
+    SCOPED_TRACE(home + " with " + other + "/lib/server");
+    const Bundle b = bundle(home, "class path");
+    const std::vector<std::string> args{"in.pdf", "a b"};
+
+    const ChildResult plain = run(b.launcher, args);
+    const ChildResult restarted =
+        run(b.launcher, args,
+            ChildEnv::clean().set("LD_LIBRARY_PATH", other + "/lib/server"));
+
+    ASSERT_EQ(0, restarted.exitCode) << restarted.describe();
+    const ProbeReport expected = parseReport(plain.out);
+    const ProbeReport report = parseReport(restarted.out);
+    EXPECT_TRUE(report.complete) << restarted.out;
+    EXPECT_EQ(args, report.args);
+    EXPECT_EQ(expected.main, report.main);
+    EXPECT_EQ(expected.jvmOptions, report.jvmOptions);
+    // The library path is where the restart shows; all else is the same.
+    for (const char* name :
+         {"wrapkin.app-path", "java.home", "java.class.path", "test.blank"}) {
+      EXPECT_EQ(expected.property(name), report.property(name)) << name;
+    }
+    // The runtime's own folder in front shows that it did start anew.
+    EXPECT_EQ(0u, report.property("java.library.path")
+                      .rfind(home + "/lib/server:" + home + "/lib:", 0))
+        << report.property("java.library.path");
   }
 }
 

@@ -18,6 +18,12 @@
 //                            thread record and return
 //   FAKE_JLI_REMOVE=<file>   with FAKE_JLI_REENTER, remove <file> before main
 //                            is called again
+//   FAKE_JLI_RESTART=1       behave like the Linux runtime when
+//                            LD_LIBRARY_PATH names another runtime: the first
+//                            call records nothing and executes the program
+//                            anew (/proc/self/exe's target, same process id)
+//                            with the argument vector it was given,
+//                            FAKE_JLI_RESTART then set to "done"
 //
 // A record is a block of lines from "call=<n>" (the number of the call in
 // this process, from 1) to "end=<n>". A string is written as key=text, with
@@ -156,6 +162,30 @@ void* callMain(void* arg) {
   exit(reentry.result);
 }
 
+// What the Linux runtime does when it wants another library path: start
+// the program over with the same arguments.
+int restartProgram(int argc, char** argv) {
+  // The launcher's pointer array need not be aligned; execv's must be.
+  char** args = static_cast<char**>(calloc(argc + 1, sizeof(char*)));
+  if (args == nullptr) {
+    return 95;
+  }
+  memcpy(args, argv, argc * sizeof(char*));
+  // Read first, as the runtime does: a tool such as valgrind that runs the
+  // program shows its path there, not its own.
+  char program[4096];
+  const ssize_t size = readlink("/proc/self/exe", program, sizeof(program) - 1);
+  if (size > 0) {
+    program[size] = '\0';
+    setenv("FAKE_JLI_RESTART", "done", 1);
+    fflush(nullptr);
+    execv(program, args);
+  }
+  perror("fake JLI: restart");
+  free(args);
+  return 94;
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int JLI_Launch(
@@ -163,6 +193,10 @@ extern "C" __attribute__((visibility("default"))) int JLI_Launch(
     const char** appclassv, const char* fullversion, const char* dotversion,
     const char* pname, const char* lname, unsigned char javaargs,
     unsigned char cpwildcard, unsigned char javaw, int ergo) {
+  const char* restart = getenv("FAKE_JLI_RESTART");
+  if (restart != nullptr && strcmp(restart, "1") == 0) {
+    return restartProgram(argc, argv);
+  }
   const int call = __atomic_add_fetch(&callCount, 1, __ATOMIC_SEQ_CST);
 
   const char* recordPath = getenv("FAKE_JLI_RECORD");

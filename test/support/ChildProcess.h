@@ -43,7 +43,8 @@ class ChildEnv {
          {"WRAPKIN_DEBUG", "DYLD_LIBRARY_PATH", "LD_LIBRARY_PATH",
           "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "CLASSPATH",
           "FAKE_JLI_RECORD", "FAKE_JLI_ENV", "FAKE_JLI_RESULT",
-          "FAKE_JLI_DLSYM", "FAKE_JLI_REENTER", "FAKE_JLI_REMOVE"}) {
+          "FAKE_JLI_DLSYM", "FAKE_JLI_REENTER", "FAKE_JLI_REMOVE",
+          "FAKE_JLI_RESTART", "WRAPKIN_RESTART_MARK"}) {
       env.vars.erase(name);
     }
     return env;

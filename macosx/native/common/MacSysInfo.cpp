@@ -117,7 +117,10 @@ std::string getProcessModulePath() {
     }
     buffer.resize(size);
   }
-  return FileUtils::toAbsolutePath(getRealPath(buffer));
+  // Climbing "Contents/MacOS/<name>" by text from "../MacOS/<name>" would
+  // land in another folder.
+  return FileUtils::resolveDotComponents(
+      FileUtils::toAbsolutePath(getRealPath(buffer)));
 }
 
 std::vector<std::string> getCommandArgs(

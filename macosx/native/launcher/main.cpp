@@ -1,5 +1,6 @@
 #include <new>
 #include <string>
+#include <vector>
 
 #include "AppLauncher.h"
 #include "FileUtils.h"
@@ -28,17 +29,21 @@ void initJvmLauncher() {
   const std::string appImageRoot =
       AppLauncher::ancestorDir(SysInfo::getProcessModulePath(), 3);
 
-  jvmLauncher =
-      AppLauncher()
-          .setRootDir(appImageRoot)
-          .addJvmLibName("Contents/Home/lib/libjli.dylib")
-          .addJvmLibName("Contents/Home/lib/jli/libjli.dylib")
-          .setAppDir(FileUtils::combinePath(appImageRoot, "Contents/app"))
-          .setLibEnvVariableName("DYLD_LIBRARY_PATH")
-          .setDefaultRuntimeDir(
-              FileUtils::combinePath(appImageRoot, "Contents/runtime"))
-          .createJvmLauncher();
+  AppLauncher appLauncher;
+  appLauncher.setRootDir(appImageRoot)
+      .addJvmLibName("Contents/Home/lib/libjli.dylib")
+      .addJvmLibName("Contents/Home/lib/jli/libjli.dylib")
+      .setAppDir(FileUtils::combinePath(appImageRoot, "Contents/app"))
+      .setLibEnvVariableName("DYLD_LIBRARY_PATH")
+      .setDefaultRuntimeDir(
+          FileUtils::combinePath(appImageRoot, "Contents/runtime"));
+  if (SysInfo::isRuntimeRestart()) {
+    appLauncher.setRestartCommandLine(
+        std::vector<std::string>(SysInfo::argv, SysInfo::argv + SysInfo::argc));
+  }
+  jvmLauncher = appLauncher.createJvmLauncher();
 
+  SysInfo::markRuntimeStart(jvmLauncher->getArguments());
   jvmLauncher->launch();
 }
 

@@ -11,6 +11,7 @@
 #include "JvmLauncher.h"
 #include "Log.h"
 #include "SysInfo.h"
+#include "app.h"
 #include "tstrings.h"
 
 namespace {
@@ -47,6 +48,55 @@ std::string findJvmLib(const CfgFile& cfgFile,
 
   THROW_ERROR(tstrings::any()
               << "Failed to find JVM in \"" << runtimePath << "\" directory.");
+}
+
+// The class path, module path or main jar entries that do not exist once
+// expanded: the runtime would go on without them, and the application fail
+// later with a missing class. Entries that end in "*" are the runtime's to
+// expand.
+void warnAboutMissingEntries(const CfgFile::Properties& appOptions,
+                             const CfgFile::Id<CfgFile::PropertyNameTag>& name,
+                             const char* what) {
+  const CfgFile::Properties::const_iterator property = appOptions.find(name);
+  if (property == appOptions.end()) {
+    return;
+  }
+  std::vector<std::string> entries;
+  if (name == PropertyName::mainjar) {
+    entries.push_back(CfgFile::asString(*property));
+  } else {
+    tstrings::split(entries, CfgFile::asPathList(*property),
+                    std::string(1, FileUtils::pathSeparator));
+  }
+  for (const std::string& entry : entries) {
+    if (!entry.empty() && entry.back() != '*' &&
+        !FileUtils::isFileExists(entry)) {
+      LOG_WARNING(what << " \"" << entry << "\" not found");
+    }
+  }
+}
+
+// What the packager would want to know before the runtime says something
+// less clear. A stat per entry: only paid when someone reads the trace.
+void warnAboutIncompleteConfig(const CfgFile& cfgFile) {
+  const CfgFile::Properties& appOptions =
+      cfgFile.getProperties(SectionName::Application);
+  warnAboutMissingEntries(appOptions, PropertyName::classpath,
+                          "Class path entry");
+  warnAboutMissingEntries(appOptions, PropertyName::modulepath,
+                          "Module path entry");
+  warnAboutMissingEntries(appOptions, PropertyName::mainjar, "Main jar");
+  if (appOptions.count(PropertyName::mainclass) == 0 &&
+      appOptions.count(PropertyName::mainjar) == 0 &&
+      appOptions.count(PropertyName::mainmodule) == 0) {
+    LOG_WARNING("None of \"" << PropertyName::mainclass.name() << "\", \""
+                             << PropertyName::mainjar.name() << "\" and \""
+                             << PropertyName::mainmodule.name()
+                             << "\" found in \""
+                             << SectionName::Application.name()
+                             << "\" section of launcher config file: the "
+                                "Java runtime has no application to start");
+  }
 }
 
 }  // namespace
@@ -95,7 +145,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
 
   // After expansion, so that the user's own arguments reach the application
   // exactly as given.
-  if (!commandArgs.empty()) {
+  if (!commandArgs.empty() && restartCommandLine.empty()) {
     cfgFile.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
                              commandArgs);
   }
@@ -110,6 +160,18 @@ Jvm* AppLauncher::createJvmLauncher() const {
   }
 
   jvm->setLibPath(findJvmLib(cfgFile, defaultRuntimeDir, jvmLibNames));
+  if (!restartCommandLine.empty()) {
+    LOG_TRACE(
+        "Started anew by the Java runtime: its command line is passed "
+        "on unchanged");
+    for (const std::string& arg : restartCommandLine) {
+      jvm->addArgument(arg);
+    }
+    return jvm.release();
+  }
+  if (app::isWithLogging()) {
+    warnAboutIncompleteConfig(cfgFile);
+  }
   jvm->addArgument(launcherPath);
   jvm->initFromConfigFile(cfgFile);
 

@@ -37,6 +37,14 @@ class AppLauncher {
     return *this;
   }
 
+  // The command line with which the runtime started the launcher anew
+  // (SysInfo::isRuntimeRestart): the Jvm gets it unchanged instead of one
+  // composed from the configuration and the command-line arguments.
+  AppLauncher& setRestartCommandLine(const std::vector<std::string>& v) {
+    restartCommandLine = v;
+    return *this;
+  }
+
   // A new Jvm the caller owns; reads the configuration on every call.
   Jvm* createJvmLauncher() const;
 
@@ -60,4 +68,5 @@ class AppLauncher {
   std::string libEnvVariableName;
   std::string rootDir;
   std::vector<std::string> jvmLibNames;
+  std::vector<std::string> restartCommandLine;
 };

@@ -4,8 +4,8 @@
 #include <string>
 
 // Paths as plain byte strings. Both '/' and '\' are recognised as separators;
-// '/' is the one inserted. Only isFileExists, toAbsolutePath and
-// openForReading touch the file system.
+// '/' is the one inserted. Only isFileExists, toAbsolutePath,
+// resolveDotComponents and openForReading touch the file system.
 namespace FileUtils {
 
 // Separates the entries of a path list.
@@ -28,6 +28,12 @@ bool isFileExists(const std::string& filePath);
 // Purely textual: neither "." nor ".." nor links are resolved. Raises when
 // the working directory cannot be read.
 std::string toAbsolutePath(const std::string& path);
+
+// `path` (absolute) with its "." and ".." components resolved as the kernel
+// resolves them: ".." leads to the parent of where a linked folder leads.
+// A path without such components is returned as it is, and the other
+// components, links among them, stay as written. Only '/' separates here.
+std::string resolveDotComponents(const std::string& path);
 
 std::string stripExeSuffix(const std::string& path);
 

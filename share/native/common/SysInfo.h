@@ -17,7 +17,7 @@ enum CommandArgProgramNameMode {
 };
 
 // Absolute path of the running executable, with symbolic links at its last
-// component followed.
+// component followed and "." and ".." components resolved.
 std::string getProcessModulePath();
 
 // `path` is NUL-terminated (its last element is the NUL). Follows symbolic
@@ -28,6 +28,15 @@ std::string getRealPath(const std::vector<char>& path);
 // when an application is started from the desktop).
 std::vector<std::string> getCommandArgs(
     CommandArgProgramNameMode progNameMode = ExcludeProgramName);
+
+// The Linux runtime may execute the launcher anew, in the same process,
+// with the command line that the launcher handed it (to put its own library
+// folder on LD_LIBRARY_PATH). markRuntimeStart, right before the runtime is
+// called with `jvmArgs`, lets that restart recognise itself:
+// isRuntimeRestart is true only in this process, started anew with exactly
+// `jvmArgs` as argc and argv. On macOS both do nothing.
+void markRuntimeStart(const std::vector<std::string>& jvmArgs);
+bool isRuntimeRestart();
 
 std::string getEnvVariable(const std::string& name);
 std::string getEnvVariable(const std::nothrow_t&, const std::string& name,

@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 #include "ErrorHandling.h"
@@ -29,7 +31,7 @@ std::string stripExeSuffix(const std::string& path) {
   return path;
 }
 
-// The raise positions of the two errors below (lines 49 and 55) are part of
+// The raise positions of the two errors below (lines 51 and 57) are part of
 // the message that the log shows with WRAPKIN_DEBUG on: keep them in place.
 //
 // A working directory deeper than the first buffer is not a failure: the
@@ -81,6 +83,80 @@ OpenedFile openForReading(const std::string& path) {
   }
   close(fd);
   return {nullptr, failure};
+}
+
+namespace {
+
+bool isDotComponent(const std::string& path, std::string::size_type begin,
+                    std::string::size_type end) {
+  const std::string::size_type size = end - begin;
+  return (size == 1 || size == 2) && path.compare(begin, size, "..", size) == 0;
+}
+
+bool hasDotComponent(const std::string& path) {
+  std::string::size_type begin = 0;
+  for (;;) {
+    const std::string::size_type end =
+        std::min(path.find('/', begin), path.size());
+    if (isDotComponent(path, begin, end)) {
+      return true;
+    }
+    if (end == path.size()) {
+      return false;
+    }
+    begin = end + 1;
+  }
+}
+
+bool isSymlink(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::string realPath(const std::string& path) {
+  char* const resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) {
+    const std::string reason = lastCRTError();
+    THROW_ERROR(tstrings::any()
+                << "realpath(" << path << ") failed. Error: " << reason);
+  }
+  const std::string result(resolved);
+  std::free(resolved);
+  return result;
+}
+
+}  // namespace
+
+std::string resolveDotComponents(const std::string& path) {
+  if (!hasDotComponent(path)) {
+    return path;
+  }
+  // The components so far, each after a '/'; empty for the root.
+  std::string result;
+  std::string::size_type begin = 0;
+  while (begin <= path.size()) {
+    const std::string::size_type end =
+        std::min(path.find('/', begin), path.size());
+    const std::string::size_type size = end - begin;
+    if (size == 0 || (size == 1 && path[begin] == '.')) {
+      // Nothing, or the folder itself.
+    } else if (size == 2 && path.compare(begin, 2, "..") == 0) {
+      // The kernel goes up from where a linked folder leads, not from where
+      // its link lies.
+      if (!result.empty() && isSymlink(result)) {
+        result = realPath(result);
+        if (result == "/") {
+          result.clear();
+        }
+      }
+      result.erase(std::min(result.rfind('/'), result.size()));
+    } else {
+      result += '/';
+      result.append(path, begin, size);
+    }
+    begin = end + 1;
+  }
+  return result.empty() ? "/" : result;
 }
 
 }  // namespace FileUtils
