@@ -276,11 +276,6 @@ Row notStarted(const std::string& situation, int error) {
   return row;
 }
 
-std::string escapedForRegex(const std::string& text) {
-  return std::regex_replace(text, std::regex("[.^$|()\\[\\]{}*+?\\\\]"),
-                            "\\$&");
-}
-
 void writeBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;

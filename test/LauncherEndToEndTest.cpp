@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <regex>
 #include <string>
@@ -259,6 +260,99 @@ TEST_F(LauncherEndToEndTest, AnInheritedRestartMarkChangesNothing) {
   EXPECT_EQ(0, result.exitCode) << result.describe();
   ASSERT_EQ(1u, calls().size());
   EXPECT_EQ(expected, fakeJliArgs(calls()[0]));
+}
+
+// Class-data sharing with the stand-in, which writes an archive for
+// -XX:ArchiveClassesAtExit as the runtime would. "-Dcache=" shows what
+// $CACHEDIR stood for; the class-data options follow it.
+TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
+  const Bundle b = bundle(
+      "[Application]\napp.mainclass=a.B\napp.cds=$CACHEDIR/T.jsa\n"
+      "[JavaOptions]\njava-options=-Dcache=$CACHEDIR\n"
+      "[AppCDSJavaOptions]\njava-options=-XX:SharedArchiveFile=$CACHEDIR/"
+      "T.jsa\n"
+      "[AppCDSGenerateCacheJavaOptions]\n"
+      "java-options=-XX:ArchiveClassesAtExit=$CACHEDIR/T.jsa\n");
+  const std::string aFile = tmp.path() + "/a-file";
+  std::ofstream(aFile) << "x";
+  const ChildEnv withCache = env()
+                                 .set("XDG_CACHE_HOME", tmp.path() + "/cache")
+                                 .set("HOME", tmp.path() + "/home");
+  std::string folder;  // where the archive went, once known
+  const auto archive = [&] { return folder + "/T.jsa"; };
+  const struct {
+    const char* label;
+    std::function<void()> before;
+    ChildEnv env;
+    // "@K" for the cache folder, "@P" for a process id.
+    std::vector<std::string> expected;
+  } rows[] = {
+      {"no archive yet: the runtime writes a file of the start's own",
+       [] {},
+       withCache,
+       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"}},
+      {"the archive that start made",
+       [] {},
+       withCache,
+       {"-XX:SharedArchiveFile=@K/T.jsa"}},
+      {"the archive truncated",
+       [&] { fs::resize_file(archive(), 1000); },
+       withCache,
+       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"}},
+      {"garbage of the archive's size in its place",
+       [&] {
+         const auto size = fs::file_size(archive());
+         fs::remove(archive());
+         std::ofstream(archive()) << std::string(size, 'g');
+       },
+       withCache,
+       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"}},
+      {"a file where the cache folder would be",
+       [] {},
+       env().set("XDG_CACHE_HOME", aFile).set("HOME", aFile),
+       {}},
+      {"no cache folder at all", [] {}, env().unset("HOME"), {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    row.before();
+
+    const ChildResult result = run(b, {}, row.env);
+
+    EXPECT_EQ(0, result.exitCode) << result.describe();
+    EXPECT_EQ("", result.out + result.err);
+    ASSERT_EQ(1u, calls().size());
+    const std::vector<std::string> args = fakeJliArgs(calls()[0]);
+    ASSERT_LE(3u, args.size());
+    ASSERT_EQ(0u, args[1].rfind("-Dcache=", 0)) << args[1];
+    const std::string cacheDir = args[1].substr(8);
+    if (folder.empty()) {
+      folder = cacheDir;
+    }
+    std::vector<std::string> options(
+        args.begin() + 2, std::find(args.begin(), args.end(),
+                                    "-Dwrapkin.app-path=" + b.launcher));
+    ASSERT_EQ(row.expected.size(), options.size())
+        << ::testing::PrintToString(options);
+    for (std::size_t i = 0; i < options.size(); ++i) {
+      const std::string pattern =
+          replaceAll(replaceAll(escapedForRegex(row.expected[i]), "@K",
+                                escapedForRegex(cacheDir)),
+                     "@P", "[0-9]+");
+      EXPECT_TRUE(std::regex_match(options[i], std::regex(pattern)))
+          << options[i] << " against " << pattern;
+    }
+  }
+  // The cache folders are the user's alone.
+  EXPECT_EQ(fs::perms::owner_all,
+            fs::status(folder).permissions() & fs::perms::all);
+
+  const ChildResult traced = run(
+      b, {}, env().set("XDG_CACHE_HOME", aFile).set("WRAPKIN_DEBUG", "true"));
+  EXPECT_NE(std::string::npos,
+            traced.err.find("No class-data options: cannot create \"" + aFile +
+                            "/Tool/"))
+      << traced.err;
 }
 
 TEST_F(LauncherEndToEndTest, FindsTheRuntimeLibraryWhereTheBundleSays) {

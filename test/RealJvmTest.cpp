@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -125,7 +128,8 @@ class RealJvmTest : public ::testing::Test {
   }
 
   // A bundle for `home` running the probe in one of its three shapes.
-  Bundle bundle(const std::string& home, const std::string& shape) {
+  Bundle bundle(const std::string& home, const std::string& shape,
+                const std::vector<std::string>& more = {}) {
     std::vector<std::string> options{"--java-home",   home,
                                      "--java-option", "-Dtest.plain=1",
                                      "--java-option", "-Dtest.blank=a b",
@@ -143,6 +147,7 @@ class RealJvmTest : public ::testing::Test {
                      {"--module-path", probe + "/mods", "--main-module",
                       "wrapkin.probe/wrapkin.probe.Probe"});
     }
+    options.insert(options.end(), more.begin(), more.end());
     const std::string out = tmp.path() + "/" + std::to_string(++bundles);
     return makeBundle(out, "Probe", options);
   }
@@ -287,6 +292,111 @@ TEST_F(RealJvmTest, AnotherRuntimeOnTheLibraryPathChangesNothing) {
     EXPECT_EQ(0u, report.property("java.library.path")
                       .rfind(home + "/lib/server:" + home + "/lib:", 0))
         << report.property("java.library.path");
+  }
+}
+
+// The major version of the runtime at `home`, from its release file.
+int javaMajorVersion(const std::string& home) {
+  std::ifstream release(home + "/release");
+  for (std::string line; std::getline(release, line);) {
+    if (line.rfind("JAVA_VERSION=\"", 0) == 0) {
+      return std::atoi(line.c_str() + 14);
+    }
+  }
+  return 0;
+}
+
+// The archives completed under `cache`, once no start or background dump
+// is making one (the dump runs after its start has ended); none when that
+// takes more than two minutes.
+std::vector<std::string> completedArchives(const std::string& cache) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  for (;;) {
+    std::vector<std::string> archives;
+    bool making = false;
+    std::error_code ignored;
+    for (fs::recursive_directory_iterator it(cache, ignored), end; it != end;
+         it.increment(ignored)) {
+      const std::string path = it->path().string();
+      const auto endsWith = [&](const std::string& suffix) {
+        return path.size() > suffix.size() &&
+               path.compare(path.size() - suffix.size(), suffix.size(),
+                            suffix) == 0;
+      };
+      making = making || endsWith(".lock");
+      if (endsWith(".done")) {
+        archives.push_back(path.substr(0, path.size() - 5));
+      }
+    }
+    if (!making) {
+      return archives;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      return {};
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+// With --cds, the first start records its classes and the archive is made
+// after it; later starts map it. Nothing about it reaches the application's
+// output, and a bad or unfitting archive never reaches the runtime.
+TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    if (javaMajorVersion(home) < 13) {
+      continue;
+    }
+    const std::string loaded = tmp.path() + "/loaded" + std::to_string(bundles);
+    const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
+    const Bundle b = bundle(
+        home, "jar",
+        {"--cds", "--java-option", "-Xlog:class+load=info:file=" + loaded});
+    const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
+    const auto cleanStart = [&](const std::string& launcher) {
+      const ChildResult result = run(launcher, {}, env);
+      EXPECT_EQ(0, result.exitCode) << result.describe();
+      EXPECT_TRUE(parseReport(result.out).complete) << result.describe();
+      EXPECT_EQ("", result.err);
+      // Every line of the output is the probe's.
+      EXPECT_EQ(std::string::npos, result.out.find('[')) << result.out;
+    };
+    const auto mapped = [&] {
+      return childprocess::readFile(loaded).find(
+                 "wrapkin.probe.Probe source: shared objects file") !=
+             std::string::npos;
+    };
+    const auto traced = [&](const std::string& launcher) {
+      return run(launcher, {}, ChildEnv(env).set("WRAPKIN_DEBUG", "true")).err;
+    };
+
+    // Two first starts at once: both run, one archive comes of it.
+    std::thread other([&] { cleanStart(b.launcher); });
+    cleanStart(b.launcher);
+    other.join();
+    const std::vector<std::string> made = completedArchives(cache);
+    ASSERT_EQ(1u, made.size());
+    cleanStart(b.launcher);
+    EXPECT_TRUE(mapped());
+
+    // Truncated: the runtime gets the options that make it anew.
+    fs::resize_file(made[0], 100 * 1024);
+    EXPECT_NE(
+        std::string::npos,
+        traced(b.launcher)
+            .find("\"" + made[0] + "\" not as the launcher completed it"));
+    EXPECT_EQ(made, completedArchives(cache));
+
+    // A copy of the bundle makes an archive of its own.
+    const std::string copy = tmp.path() + "/copy" + std::to_string(bundles);
+    fs::copy(fs::path(b.root).parent_path(), copy,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const std::string copied = copy + "/Probe.app/Contents/MacOS/Probe";
+    cleanStart(copied);
+    ASSERT_EQ(2u, completedArchives(cache).size());
+    cleanStart(copied);
+    EXPECT_TRUE(mapped());
   }
 }
 

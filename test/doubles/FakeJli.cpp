@@ -18,6 +18,9 @@
 //                            thread record and return
 //   FAKE_JLI_REMOVE=<file>   with FAKE_JLI_REENTER, remove <file> before main
 //                            is called again
+//   An argument -XX:ArchiveClassesAtExit=<file> makes it write <file> as
+//   the runtime writes a class-data archive: the archive's magic number,
+//   then 64 KiB of zeros.
 //   FAKE_JLI_RESTART=1       behave like the Linux runtime when
 //                            LD_LIBRARY_PATH names another runtime: the first
 //                            call records nothing and executes the program
@@ -162,6 +165,25 @@ void* callMain(void* arg) {
   exit(reentry.result);
 }
 
+void writeArchive(int argc, char** argv) {
+  static const char option[] = "-XX:ArchiveClassesAtExit=";
+  for (int i = 0; i < argc; ++i) {
+    const char* arg;
+    memcpy(&arg, reinterpret_cast<const char*>(argv) + i * sizeof(arg),
+           sizeof(arg));
+    if (strncmp(arg, option, sizeof(option) - 1) == 0) {
+      FILE* out = fopen(arg + sizeof(option) - 1, "wb");
+      if (out != nullptr) {
+        static const unsigned char magic[4] = {0xa8, 0xab, 0x0b, 0xf0};
+        static const char zeros[64 * 1024] = {};
+        fwrite(magic, 1, sizeof(magic), out);
+        fwrite(zeros, 1, sizeof(zeros), out);
+        fclose(out);
+      }
+    }
+  }
+}
+
 // What the Linux runtime does when it wants another library path: start
 // the program over with the same arguments.
 int restartProgram(int argc, char** argv) {
@@ -237,6 +259,8 @@ extern "C" __attribute__((visibility("default"))) int JLI_Launch(
   if (getenv("FAKE_JLI_REENTER") != nullptr && !reentering) {
     reenterMain();
   }
+
+  writeArchive(argc, argv);
 
   const char* result = getenv("FAKE_JLI_RESULT");
   return result == nullptr ? 0 : atoi(result);

@@ -17,6 +17,12 @@ inline std::string replaceAll(std::string text, const std::string& from,
   return text;
 }
 
+// `text` as a regular expression that matches just it.
+inline std::string escapedForRegex(const std::string& text) {
+  return std::regex_replace(text, std::regex("[.^$|()\\[\\]{}*+?\\\\]"),
+                            "\\$&");
+}
+
 // What the loader says about opening `path`, or else about JLI_Launch in it:
 // the launcher must pass on the system's own words.
 inline std::string loaderError(const std::string& path) {

@@ -1,12 +1,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "Fnv1a.h"
 #include "SysInfo.h"
 
 // When LD_LIBRARY_PATH names another runtime's libjvm, the Linux runtime's
@@ -22,27 +21,8 @@ namespace {
 
 const char kMarkName[] = "WRAPKIN_RESTART_MARK";
 
-// FNV-1a over the arguments, each with its terminating NUL, so that
-// ("ab", "c") and ("a", "bc") differ.
-class CommandLineHash {
- public:
-  void add(const char* arg) {
-    const std::size_t size = std::strlen(arg) + 1;
-    for (std::size_t i = 0; i < size; ++i) {
-      value = (value ^ static_cast<unsigned char>(arg[i])) * 0x100000001b3u;
-    }
-  }
-  std::uint64_t get() const { return value; }
-
- private:
-  std::uint64_t value = 0xcbf29ce484222325u;
-};
-
-std::string mark(std::uint64_t hash) {
-  char text[64];
-  std::snprintf(text, sizeof(text), "%ld:%016llx", static_cast<long>(getpid()),
-                static_cast<unsigned long long>(hash));
-  return text;
+std::string mark(const Fnv1a& commandLine) {
+  return std::to_string(getpid()) + ":" + commandLine.hex();
 }
 
 }  // namespace
@@ -50,13 +30,13 @@ std::string mark(std::uint64_t hash) {
 namespace SysInfo {
 
 void markRuntimeStart(const std::vector<std::string>& jvmArgs) {
-  CommandLineHash hash;
+  Fnv1a hash;
   for (const std::string& arg : jvmArgs) {
-    hash.add(arg.c_str());
+    hash.add(arg);
   }
   // Without the mark a restart passes on the command line once more, as
   // application arguments: worth a try, not worth failing the start for.
-  setenv(kMarkName, mark(hash.get()).c_str(), 1);
+  setenv(kMarkName, mark(hash).c_str(), 1);
 }
 
 bool isRuntimeRestart() {
@@ -64,11 +44,11 @@ bool isRuntimeRestart() {
   if (found == nullptr || argv == nullptr) {
     return false;
   }
-  CommandLineHash hash;
+  Fnv1a hash;
   for (int i = 0; i < argc; ++i) {
-    hash.add(argv[i]);
+    hash.add(argv[i], std::strlen(argv[i]) + 1);
   }
-  return mark(hash.get()) == found;
+  return mark(hash) == found;
 }
 
 }  // namespace SysInfo

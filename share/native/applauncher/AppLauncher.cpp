@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "AppCds.h"
+#include "CacheDir.h"
 #include "CfgFile.h"
 #include "ErrorHandling.h"
 #include "FileUtils.h"
@@ -50,30 +52,59 @@ std::string findJvmLib(const CfgFile& cfgFile,
               << "Failed to find JVM in \"" << runtimePath << "\" directory.");
 }
 
-// The class path, module path or main jar entries that do not exist once
-// expanded: the runtime would go on without them, and the application fail
-// later with a missing class. Entries that end in "*" are the runtime's to
-// expand.
-void warnAboutMissingEntries(const CfgFile::Properties& appOptions,
-                             const CfgFile::Id<CfgFile::PropertyNameTag>& name,
-                             const char* what) {
+constexpr char kCacheDirMacro[] = "$CACHEDIR";
+
+// The paths that a class path, module path or main jar property names: the
+// entries of every value, or the main jar.
+std::vector<std::string> entriesOf(
+    const CfgFile::Properties& appOptions,
+    const CfgFile::Id<CfgFile::PropertyNameTag>& name) {
+  std::vector<std::string> entries;
   const CfgFile::Properties::const_iterator property = appOptions.find(name);
   if (property == appOptions.end()) {
-    return;
+    return entries;
   }
-  std::vector<std::string> entries;
   if (name == PropertyName::mainjar) {
     entries.push_back(CfgFile::asString(*property));
   } else {
     tstrings::split(entries, CfgFile::asPathList(*property),
-                    std::string(1, FileUtils::pathSeparator));
+                    std::string(1, FileUtils::pathSeparator),
+                    tstrings::DROP_EMPTY);
   }
-  for (const std::string& entry : entries) {
-    if (!entry.empty() && entry.back() != '*' &&
-        !FileUtils::isFileExists(entry)) {
+  return entries;
+}
+
+// The entries that do not exist once expanded: the runtime would go on
+// without them, and the application fail later with a missing class.
+// Entries that end in "*" are the runtime's to expand.
+void warnAboutMissingEntries(const CfgFile::Properties& appOptions,
+                             const CfgFile::Id<CfgFile::PropertyNameTag>& name,
+                             const char* what) {
+  for (const std::string& entry : entriesOf(appOptions, name)) {
+    if (entry.back() != '*' && !FileUtils::isFileExists(entry)) {
       LOG_WARNING(what << " \"" << entry << "\" not found");
     }
   }
+}
+
+// The runtime takes the last of options that contradict each other, so
+// these come after the configured ones.
+void appendJavaOptions(CfgFile& cfgFile,
+                       const std::vector<std::string>& extra) {
+  if (extra.empty()) {
+    return;
+  }
+  const CfgFile::Properties& section =
+      cfgFile.getProperties(SectionName::JavaOptions);
+  const CfgFile::Properties::const_iterator configured =
+      section.find(PropertyName::javaOptions);
+  std::vector<std::string> options;
+  if (configured != section.end()) {
+    options = configured->second;
+  }
+  options.insert(options.end(), extra.begin(), extra.end());
+  cfgFile.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions,
+                           options);
 }
 
 // What the packager would want to know before the runtime says something
@@ -130,9 +161,10 @@ std::string AppLauncher::ancestorDir(const std::string& path, int levels) {
 Jvm* AppLauncher::createJvmLauncher() const {
   // A launcher named "My.Tool" reads "My.Tool.cfg": nothing is cut from the
   // name before ".cfg" is appended.
-  const std::string cfgFilePath = FileUtils::combinePath(
-      appDir,
-      FileUtils::stripExeSuffix(FileUtils::basename(launcherPath)) + ".cfg");
+  const std::string launcherName =
+      FileUtils::stripExeSuffix(FileUtils::basename(launcherPath));
+  const std::string cfgFilePath =
+      FileUtils::combinePath(appDir, launcherName + ".cfg");
 
   LOG_TRACE("Launcher config file path: \"" << cfgFilePath << "\"");
 
@@ -143,13 +175,6 @@ Jvm* AppLauncher::createJvmLauncher() const {
 
   CfgFile cfgFile = CfgFile::load(cfgFilePath).expandMacros(macros);
 
-  // After expansion, so that the user's own arguments reach the application
-  // exactly as given.
-  if (!commandArgs.empty() && restartCommandLine.empty()) {
-    cfgFile.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
-                             commandArgs);
-  }
-
   std::unique_ptr<Jvm> jvm(new Jvm());
 
   if (!libEnvVariableContainsAppDir()) {
@@ -159,23 +184,63 @@ Jvm* AppLauncher::createJvmLauncher() const {
                             FileUtils::pathSeparator + appDir);
   }
 
-  jvm->setLibPath(findJvmLib(cfgFile, defaultRuntimeDir, jvmLibNames));
+  const std::string jvmLibPath =
+      findJvmLib(cfgFile, defaultRuntimeDir, jvmLibNames);
+  jvm->setLibPath(jvmLibPath);
+
+  const std::string cacheDir =
+      expandCacheDir(cfgFile, launcherName, {rootDir, cfgFilePath, jvmLibPath});
+  const std::string javaHome = javaHomeOf(jvmLibPath);
+
   if (!restartCommandLine.empty()) {
     LOG_TRACE(
         "Started anew by the Java runtime: its command line is passed "
         "on unchanged");
+    AppCds::resumeAfterRestart(cfgFile, javaHome, restartCommandLine);
     for (const std::string& arg : restartCommandLine) {
       jvm->addArgument(arg);
     }
     return jvm.release();
   }
+
+  // After expansion, so that the user's own arguments reach the application
+  // exactly as given.
+  if (!commandArgs.empty()) {
+    cfgFile.setPropertyValue(SectionName::ArgOptions, PropertyName::arguments,
+                             commandArgs);
+  }
+
+  const AppCds cds = AppCds::plan(cfgFile, javaHome, cacheDir);
+  appendJavaOptions(cfgFile, cds.javaOptions());
+
   if (app::isWithLogging()) {
     warnAboutIncompleteConfig(cfgFile);
   }
   jvm->addArgument(launcherPath);
   jvm->initFromConfigFile(cfgFile);
+  cds.completeAtExit(jvm->getArguments());
 
   return jvm.release();
+}
+
+std::string AppLauncher::expandCacheDir(
+    CfgFile& cfgFile, const std::string& launcherName,
+    std::vector<std::string> bundleFiles) const {
+  if (!cfgFile.anyValueContains(kCacheDirMacro)) {
+    return std::string();
+  }
+  const CfgFile::Properties& appOptions =
+      cfgFile.getProperties(SectionName::Application);
+  for (const auto* name : {&PropertyName::classpath, &PropertyName::modulepath,
+                           &PropertyName::mainjar}) {
+    const std::vector<std::string> entries = entriesOf(appOptions, *name);
+    bundleFiles.insert(bundleFiles.end(), entries.begin(), entries.end());
+  }
+  const std::string cacheDir = CacheDir::forBundle(launcherName, bundleFiles);
+  if (!cacheDir.empty()) {
+    cfgFile = std::move(cfgFile).expandMacros({{kCacheDirMacro, cacheDir}});
+  }
+  return cacheDir;
 }
 
 void AppLauncher::launch() const {

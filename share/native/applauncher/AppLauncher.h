@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+class CfgFile;
 class Jvm;
 
 // Knows how an application image is laid out and turns that into a ready
@@ -61,6 +62,12 @@ class AppLauncher {
   static std::string ancestorDir(const std::string& path, int levels);
 
  private:
+  // Expands "$CACHEDIR" where the configuration names it; returns the
+  // folder, or an empty string when the user has none. The folder's key
+  // follows `bundleFiles` and the application's jars and folders.
+  std::string expandCacheDir(CfgFile& cfgFile, const std::string& launcherName,
+                             std::vector<std::string> bundleFiles) const;
+
   std::vector<std::string> commandArgs;
   std::string launcherPath;
   std::string defaultRuntimeDir;

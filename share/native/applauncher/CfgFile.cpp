@@ -39,6 +39,7 @@ constexpr CfgFile::Id<CfgFile::PropertyNameTag> splash("app.splash");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> memory("app.memory");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> arguments("arguments");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> javaOptions("java-options");
+constexpr CfgFile::Id<CfgFile::PropertyNameTag> cds("app.cds");
 }  // namespace PropertyName
 
 namespace {
@@ -80,7 +81,7 @@ constexpr Word<CfgFile::PropertyNameTag> knownProperties[] = {
     Word(PropertyName::classpath),   Word(PropertyName::modulepath),
     Word(PropertyName::runtime),     Word(PropertyName::splash),
     Word(PropertyName::memory),      Word(PropertyName::arguments),
-    Word(PropertyName::javaOptions),
+    Word(PropertyName::javaOptions), Word(PropertyName::cds),
 };
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
@@ -419,6 +420,19 @@ void CfgFile::expandInPlace(const Macros& macros) {
       }
     }
   }
+}
+
+bool CfgFile::anyValueContains(const std::string& text) const {
+  for (const auto& section : data) {
+    for (const auto& property : section.second) {
+      for (const std::string& value : property.second) {
+        if (value.find(text) != std::string::npos) {
+          return true;
+        }
+      }
+    }
+  }
+  return false;
 }
 
 const CfgFile::Properties& CfgFile::getProperties(

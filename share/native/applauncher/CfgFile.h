@@ -56,6 +56,9 @@ class CfgFile {
   // The section's properties, or an empty map for an absent section.
   const Properties& getProperties(const Id<SectionNameTag>& sectionName) const;
 
+  // Whether some value of some property holds `text`.
+  bool anyValueContains(const std::string& text) const;
+
   // Replaces the property's whole value list, creating section and property
   // as needed.
   CfgFile& setPropertyValue(const Id<SectionNameTag>& sectionName,
@@ -99,4 +102,5 @@ extern const CfgFile::Id<CfgFile::PropertyNameTag> splash;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> memory;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> arguments;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> javaOptions;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> cds;
 }  // namespace PropertyName

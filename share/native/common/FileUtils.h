@@ -1,11 +1,14 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Paths as plain byte strings. Both '/' and '\' are recognised as separators;
-// '/' is the one inserted. Only isFileExists, toAbsolutePath,
-// resolveDotComponents and openForReading touch the file system.
+// '/' is the one inserted. The functions below stripExeSuffix, and
+// isFileExists, toAbsolutePath and resolveDotComponents, touch the file
+// system.
 namespace FileUtils {
 
 // Separates the entries of a path list.
@@ -50,5 +53,33 @@ struct OpenedFile {
 // (whose reading then fails) is opened; anything else is refused as "Not a
 // regular file".
 OpenedFile openForReading(const std::string& path);
+
+// What stat() tells of a path, links followed.
+struct FileStatus {
+  bool exists = false;
+  bool isDirectory = false;
+  bool isRegularFile = false;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;  // since the epoch
+  std::uint64_t inode = 0;
+};
+
+FileStatus getFileStatus(const std::string& path);
+
+// Creates `path` and the folders above it that are missing, for the user
+// alone (mode 0700). False, with the system's reason in `failure`, when
+// `path` cannot be had as a folder.
+bool createDirectories(const std::string& path, std::string& failure);
+
+// The names in folder `path`, without "." and ".."; none when it cannot be
+// read.
+std::vector<std::string> listDirectory(const std::string& path);
+
+// Removes `path` with all it holds, links as links; what cannot be removed
+// stays.
+void removeTree(const std::string& path);
+
+// Sets the modification time of `path` to now; false when that fails.
+bool touch(const std::string& path);
 
 }  // namespace FileUtils

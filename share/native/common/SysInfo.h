@@ -38,6 +38,11 @@ std::vector<std::string> getCommandArgs(
 void markRuntimeStart(const std::vector<std::string>& jvmArgs);
 bool isRuntimeRestart();
 
+// The folder for this user's caches: on macOS $HOME/Library/Caches,
+// elsewhere $XDG_CACHE_HOME or $HOME/.cache. Only absolute paths count;
+// empty when the environment gives none.
+std::string getUserCacheDir();
+
 std::string getEnvVariable(const std::string& name);
 std::string getEnvVariable(const std::nothrow_t&, const std::string& name,
                            const std::string& defValue);

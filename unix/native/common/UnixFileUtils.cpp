@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,7 +32,7 @@ std::string stripExeSuffix(const std::string& path) {
   return path;
 }
 
-// The raise positions of the two errors below (lines 51 and 57) are part of
+// The raise positions of the two errors below (lines 52 and 58) are part of
 // the message that the log shows with WRAPKIN_DEBUG on: keep them in place.
 //
 // A working directory deeper than the first buffer is not a failure: the
@@ -157,6 +158,83 @@ std::string resolveDotComponents(const std::string& path) {
     begin = end + 1;
   }
   return result.empty() ? "/" : result;
+}
+
+FileStatus getFileStatus(const std::string& path) {
+  FileStatus status;
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    return status;
+  }
+  status.exists = true;
+  status.isDirectory = S_ISDIR(st.st_mode);
+  status.isRegularFile = S_ISREG(st.st_mode);
+  status.size = static_cast<std::uint64_t>(st.st_size);
+#if defined(__APPLE__)
+  const struct timespec& modified = st.st_mtimespec;
+#else
+  const struct timespec& modified = st.st_mtim;
+#endif
+  status.modifiedNs =
+      static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + modified.tv_nsec;
+  status.inode = static_cast<std::uint64_t>(st.st_ino);
+  return status;
+}
+
+bool createDirectories(const std::string& path, std::string& failure) {
+  if (getFileStatus(path).isDirectory) {
+    return true;
+  }
+  const std::string parent = dirname(path);
+  if (!parent.empty() && parent != path &&
+      !createDirectories(parent, failure)) {
+    return false;
+  }
+  // Another process may create it at the same moment.
+  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    failure = lastCRTError();
+    return false;
+  }
+  if (!getFileStatus(path).isDirectory) {
+    failure = "Not a directory";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> listDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* const dir = opendir(path.c_str());
+  if (dir == nullptr) {
+    return names;
+  }
+  while (const struct dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") {
+      names.push_back(name);
+    }
+  }
+  closedir(dir);
+  return names;
+}
+
+void removeTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    return;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    for (const std::string& name : listDirectory(path)) {
+      removeTree(path + "/" + name);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+bool touch(const std::string& path) {
+  return utimensat(AT_FDCWD, path.c_str(), nullptr, 0) == 0;
 }
 
 }  // namespace FileUtils
