@@ -20,6 +20,13 @@ GOAL_PARSE = 2.0
 # next ten times larger; a quadratic one multiplies it by ten. Between the
 # two, this leaves room for caches and the memory allocator.
 GOAL_LINEAR = 2.0
+# Class-data sharing: a start with the archive against `java -cp` without
+# one, for runtimes before 24 (an archive of the loaded classes) and from 24
+# on (with ahead-of-time class linking); the start that makes the archive
+# against a plain one.
+GOAL_CDS = 1.3
+GOAL_CDS_LINKED = 1.8
+GOAL_CDS_FIRST = 3.0
 
 
 def ms(seconds):
@@ -121,6 +128,43 @@ def per_item_costs(rows):
             growth = per_item / previous[0]
         out.append((n, per_item, growth))
         previous = (per_item, t - t0)
+    return out
+
+
+def version_key(version):
+    return [int(part) if part.isdigit() else 0 for part in re.split(r"[.+-]", version)]
+
+
+def cds_results(results):
+    """Per runtime version: the class-data figures of bench/run."""
+    versions = {re.match(r"cds-use-(.+)-\d+\.json$", os.path.basename(p)).group(1)
+                for p in glob.glob(os.path.join(results, "cds-use-*-*.json"))}
+    out = []
+    for version in sorted(versions, key=version_key):
+        use = rounds_of(results, "cds-use-" + version)
+        first = rounds_of(results, "cds-first-" + version)
+        (plain_cmd,) = [c for c in use if "/bin/java " in c]
+        (bundle_cmd,) = [c for c in use if c != plain_cmd]
+        with open(os.path.join(results, "cds-size-%s.txt" % version), encoding="utf-8") as f:
+            sizes = [int(line) for line in f if line.strip()]
+        copy_first = load_json(os.path.join(results, "cds-copy-first-%s.json" % version))
+        copy_second = load_json(os.path.join(results, "cds-copy-second-%s.json" % version))
+        major = int(version_key(version)[0])
+        out.append({
+            "version": version,
+            "goal": GOAL_CDS_LINKED if major >= 24 else GOAL_CDS,
+            "rounds": len(use[plain_cmd]["round_medians"]),
+            "plain": summary(use[plain_cmd]),
+            "with": summary(use[bundle_cmd]),
+            # How many times faster the start with the archive is.
+            "speedup": median_ci(round_ratios(use[plain_cmd], use[bundle_cmd])),
+            "first": summary(first[bundle_cmd]),
+            "first_plain": summary(first[plain_cmd]),
+            "first_ratio": median_ci(round_ratios(first[bundle_cmd], first[plain_cmd])),
+            "size": max(sizes) if sizes else 0,
+            "copy_first": statistics.median(copy_first["results"][0]["times"]),
+            "copy_second": statistics.median(copy_second["results"][0]["times"]),
+        })
     return out
 
 
@@ -357,6 +401,12 @@ def main():
     start_met = start_verdict.startswith("yes")
     stub_met = stub_verdict.startswith("yes")
 
+    # Class-data sharing.
+    cds = cds_results(results)
+    for r in cds:
+        r["verdict"] = verdict(r["speedup"], r["goal"], False)
+        r["first_verdict"] = verdict(r["first_ratio"], GOAL_CDS_FIRST, True)
+
     # Scale, whole process.
     series = {kind: scale_series(results, kind)
               for kind in ("mixed", "options", "macros")}
@@ -423,6 +473,11 @@ def main():
         ("CfgFile::load / std::getline <= %.1f" % GOAL_PARSE,
          "worst %.2f" % parse_worst, yes_no(parse_worst <= GOAL_PARSE)),
     ]
+    for r in cds:
+        goals.append(("Java %s: archive, java -cp / bundle >= %.1f" % (r["version"], r["goal"]),
+                      "%.2f [%.2f-%.2f]" % r["speedup"], r["verdict"]))
+        goals.append(("Java %s: first start / plain <= %.0f" % (r["version"], GOAL_CDS_FIRST),
+                      "%.2f [%.2f-%.2f]" % r["first_ratio"], r["first_verdict"]))
     width = max(len(g[0]) for g in goals) + 2
     vwidth = max(len(g[1]) for g in goals) + 2
     print("%s%s%s" % ("Goal".ljust(width),
@@ -477,6 +532,21 @@ def main():
          "worst %.2fx (%.2fx at %s lines)" % (parse_worst, parse_ratios[largest_lines],
                                               fmt_count(largest_lines)),
          yes_no(parse_worst <= GOAL_PARSE)],
+    ] + [
+        row for r in cds for row in (
+            ["Class-data sharing, Java %s: a bundle made with `--cds` starts at least %.1fx"
+             " faster than `java -cp` without an archive" % (r["version"], r["goal"]),
+             "%.2fx per round [%.2f-%.2f]; %s ms against %s ms" % (
+                 r["speedup"] + (fmt_ms(r["with"]["median"]), fmt_ms(r["plain"]["median"]))),
+             r["verdict"]],
+            ["Class-data sharing, Java %s: the start that makes the archive takes at most"
+             " %.0fx a plain start" % (r["version"], GOAL_CDS_FIRST),
+             "%.2fx per round [%.2f-%.2f]; %s ms against %s ms" % (
+                 r["first_ratio"] + (fmt_ms(r["first"]["median"]),
+                                     fmt_ms(r["first_plain"]["median"]))),
+             r["first_verdict"]],
+        )
+    ] + [
         ["Memory: peak resident size (no goal set)",
          "floor %.1f MiB, launcher %.1f MiB; %.1f MiB with %s lines" % (
              rss["limit"] / mib, rss["launcher"] / mib, mixed_rss[-1][1] / mib,
@@ -543,6 +613,31 @@ def main():
                   statistics.quantiles(start_rounds, n=4)[2],
                   statistics.median(stub_rounds),
                   sum(1 for r in stub_rounds if r > 1), len(stub_rounds)))
+
+    if cds:
+        md.append("## Class-data sharing\n")
+        md.append("A headless program that loads what a desktop application loads at start"
+                  " (`bench/java/wrapkin/bench/DesktopStart.java`: Swing components, fonts"
+                  " and 2D drawing, an XML parser, `java.time`), bundled with `--cds` for every"
+                  " runtime from 13 on, against `java -cp` with the same jar and no archive."
+                  " *With the archive*: the archive made by one earlier start, %d rounds of %d"
+                  " runs each. *First start*: the start that records the classes, every run"
+                  " with no archive (%d rounds of one run); the archive is made after it, in"
+                  " the background, and each run waits for the dump of the run before. *After"
+                  " `cp -R`*: a fresh copy of the bundle, whose new file times give it a key"
+                  " and an archive of its own: its first start (the copy made anew before each"
+                  " run), then its later starts.\n" % (
+                      cds[0]["rounds"], cds[0]["plain"]["runs"] // cds[0]["rounds"],
+                      cds[0]["first"]["runs"]))
+        md.append(table(
+            ["Java", "`java -cp` ms", "With the archive ms", "Faster per round",
+             "First start ms", "First / plain per round", "Archive MiB",
+             "After `cp -R`: first ms", "then ms"],
+            [[r["version"], fmt_ms(r["plain"]["median"]), fmt_ms(r["with"]["median"]),
+              "%.2fx [%.2f-%.2f]" % r["speedup"], fmt_ms(r["first"]["median"]),
+              "%.2fx [%.2f-%.2f]" % r["first_ratio"], "%.1f" % (r["size"] / 1048576.0),
+              fmt_ms(r["copy_first"]), fmt_ms(r["copy_second"])] for r in cds]))
+        md.append("")
 
     md.append("## Scale\n")
     md.append("### Whole launches\n")
