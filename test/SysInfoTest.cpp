@@ -1,8 +1,10 @@
 #include "SysInfo.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -203,6 +205,26 @@ TEST(SysInfoTest, EnvironmentVariables) {
   for (const std::string bad : {"", "A=B"}) {
     EXPECT_EQ("setenv(" + bad + ", v) failed. Error: " + std::strerror(EINVAL),
               raisedMessage([&] { SysInfo::setEnvVariable(bad, "v"); }));
+  }
+}
+
+TEST(SysInfoTest, OnlyAClosedDescriptorOrTheNullDeviceIsWrittenToNoOne) {
+  const TempDir dir;
+  int pipeFds[2];
+  ASSERT_EQ(0, pipe(pipeFds));
+  const int nullDevice = open("/dev/null", O_WRONLY);
+  const int file = open((dir.path() / "err").c_str(), O_WRONLY | O_CREAT, 0600);
+  const int closed = dup(file);
+  close(closed);
+  ASSERT_TRUE(nullDevice >= 0 && file >= 0 && closed >= 0);
+
+  EXPECT_TRUE(SysInfo::isWrittenToNoOne(nullDevice));
+  EXPECT_TRUE(SysInfo::isWrittenToNoOne(closed));
+  EXPECT_FALSE(SysInfo::isWrittenToNoOne(pipeFds[1]));
+  EXPECT_FALSE(SysInfo::isWrittenToNoOne(file));
+
+  for (int fd : {pipeFds[0], pipeFds[1], nullDevice, file}) {
+    close(fd);
   }
 }
 

@@ -38,6 +38,17 @@ std::vector<std::string> getCommandArgs(
 void markRuntimeStart(const std::vector<std::string>& jvmArgs);
 bool isRuntimeRestart();
 
+// Whether what is written to `fd` reaches no one: the descriptor is closed,
+// or it is the null device (a bundle started from the Finder or the Dock
+// has its standard error there).
+bool isWrittenToNoOne(int fd);
+
+// Shows `message` to a person in an alert at stop level, titled `title`,
+// with an OK button, and returns once it is dismissed; both texts must be
+// valid UTF-8. Does nothing on Linux, which has only the line on standard
+// error.
+void showErrorAlert(const std::string& title, const std::string& message);
+
 std::string getEnvVariable(const std::string& name);
 std::string getEnvVariable(const std::nothrow_t&, const std::string& name,
                            const std::string& defValue);
