@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,7 @@ struct ProbeReport {
     return "(not reported)";
   }
   std::vector<std::string> properties;
+  long long maxMemory = -1;
   bool complete = false;
 };
 
@@ -87,6 +89,8 @@ ProbeReport parseReport(const std::string& out) {
       report.jvmOptions.push_back(value);
     } else if (key == "arg") {
       report.args.push_back(value);
+    } else if (key == "max-memory") {
+      report.maxMemory = std::stoll(value);
     } else if (key.compare(0, 9, "property.") == 0) {
       report.properties.push_back(line.substr(9));
     } else if (line == "end") {
@@ -248,6 +252,40 @@ TEST_F(RealJvmTest, FindsItsBundleThroughARelativeLinkFromAnotherFolder) {
     const std::string appPath = report.property("wrapkin.app-path");
     EXPECT_EQ(fs::canonical(b.launcher), fs::weakly_canonical(appPath))
         << appPath;
+  }
+}
+
+// The user's own options come after the bundle's, and the JVM takes the last
+// -Xmx it is given.
+TEST_F(RealJvmTest, AUsersMaximumHeapWins) {
+  const std::string config = tmp.path() + "/config";
+  const std::string userFile = config + "/Probe/Probe.cfg";
+  fs::create_directories(config + "/Probe");
+  constexpr long long kMiB = 1024 * 1024;
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    const std::string out = tmp.path() + "/" + std::to_string(++bundles);
+    const std::string cfg = out + ".cfg";
+    std::ofstream(cfg) << "[Application]\napp.classpath=" << probe
+                       << "/classes\napp.mainclass=wrapkin.probe.Probe\n"
+                          "app.user-options=$CONFIGDIR/Probe.cfg\n"
+                          "[JavaOptions]\njava-options=-Xmx64m\n";
+    const Bundle b =
+        makeBundle(out, "Probe", {"--java-home", home, "--cfg", cfg});
+    const ChildEnv env = ChildEnv::clean().set("XDG_CONFIG_HOME", config);
+
+    std::ofstream(userFile) << "[JavaOptions]\njava-options=-Xmx256m\n";
+    const ChildResult raised = run(b.launcher, {}, env);
+    fs::remove(userFile);
+    const ChildResult bundled = run(b.launcher, {}, env);
+
+    ASSERT_EQ(0, raised.exitCode) << raised.describe();
+    ASSERT_EQ(0, bundled.exitCode) << bundled.describe();
+    // The JVM reports the maximum less what it keeps aside, never more.
+    const long long raisedMax = parseReport(raised.out).maxMemory;
+    EXPECT_TRUE(raisedMax > 128 * kMiB && raisedMax <= 256 * kMiB) << raisedMax;
+    const long long bundledMax = parseReport(bundled.out).maxMemory;
+    EXPECT_TRUE(bundledMax > 0 && bundledMax <= 64 * kMiB) << bundledMax;
   }
 }
 

@@ -39,6 +39,8 @@ constexpr CfgFile::Id<CfgFile::PropertyNameTag> splash("app.splash");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> memory("app.memory");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> arguments("arguments");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> javaOptions("java-options");
+constexpr CfgFile::Id<CfgFile::PropertyNameTag> userOptions(
+    "app.user-options");
 }  // namespace PropertyName
 
 namespace {
@@ -80,7 +82,7 @@ constexpr Word<CfgFile::PropertyNameTag> knownProperties[] = {
     Word(PropertyName::classpath),   Word(PropertyName::modulepath),
     Word(PropertyName::runtime),     Word(PropertyName::splash),
     Word(PropertyName::memory),      Word(PropertyName::arguments),
-    Word(PropertyName::javaOptions),
+    Word(PropertyName::javaOptions), Word(PropertyName::userOptions),
 };
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";

@@ -4,7 +4,7 @@
 #include <string>
 
 // Paths as plain byte strings. Both '/' and '\' are recognised as separators;
-// '/' is the one inserted. Only isFileExists, toAbsolutePath,
+// '/' is the one inserted. Only isFileExists, isFileMissing, toAbsolutePath,
 // resolveDotComponents and openForReading touch the file system.
 namespace FileUtils {
 
@@ -24,6 +24,11 @@ std::string replaceSuffix(const std::string& path,
 
 // True when stat() succeeds: links are followed, directories count.
 bool isFileExists(const std::string& filePath);
+
+// True when nothing is at `filePath` (stat() fails with ENOENT or ENOTDIR;
+// a dangling link counts). Unlike !isFileExists, an entry that cannot be
+// looked at, behind a folder that may not be searched, is not missing.
+bool isFileMissing(const std::string& filePath);
 
 // Purely textual: neither "." nor ".." nor links are resolved. Raises when
 // the working directory cannot be read.

@@ -49,6 +49,15 @@ bool isWrittenToNoOne(int fd);
 // error.
 void showErrorAlert(const std::string& title, const std::string& message);
 
+// The folder under which applications keep the current user's settings
+// (macOS: "$HOME/Library/Application Support"; Linux: $XDG_CONFIG_HOME or
+// "$HOME/.config"); empty when the environment gives none.
+std::string getUserConfigDir();
+
+// The variable's value when it is an absolute path; empty when it is unset,
+// empty or relative.
+std::string getAbsolutePathEnvVariable(const std::string& name);
+
 std::string getEnvVariable(const std::string& name);
 std::string getEnvVariable(const std::nothrow_t&, const std::string& name,
                            const std::string& defValue);

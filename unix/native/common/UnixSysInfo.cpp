@@ -23,6 +23,12 @@ std::string getEnvVariable(const std::nothrow_t&, const std::string& name,
   return value != nullptr ? std::string(value) : defValue;
 }
 
+std::string getAbsolutePathEnvVariable(const std::string& name) {
+  const char* value = ::getenv(name.c_str());
+  return value != nullptr && value[0] == '/' ? std::string(value)
+                                             : std::string();
+}
+
 bool isWrittenToNoOne(int fd) {
   struct stat target;
   if (fstat(fd, &target) != 0) {
