@@ -101,6 +101,16 @@ void warnAboutIncompleteConfig(const CfgFile& cfgFile) {
   }
 }
 
+// The "java-options" of the "JavaOptions" section; none when absent.
+std::vector<std::string> javaOptionsOf(const CfgFile& cfgFile) {
+  const CfgFile::Properties& javaOptions =
+      cfgFile.getProperties(SectionName::JavaOptions);
+  const CfgFile::Properties::const_iterator found =
+      javaOptions.find(PropertyName::javaOptions);
+  return found != javaOptions.end() ? found->second
+                                    : std::vector<std::string>();
+}
+
 // Appends `options` to the configuration's own JVM options. The JVM takes
 // the last of a repeated option, so what comes later wins.
 void appendJavaOptions(CfgFile& cfgFile,
@@ -108,14 +118,7 @@ void appendJavaOptions(CfgFile& cfgFile,
   if (options.empty()) {
     return;
   }
-  const CfgFile::Properties& javaOptions =
-      cfgFile.getProperties(SectionName::JavaOptions);
-  const CfgFile::Properties::const_iterator configured =
-      javaOptions.find(PropertyName::javaOptions);
-  std::vector<std::string> all;
-  if (configured != javaOptions.end()) {
-    all = configured->second;
-  }
+  std::vector<std::string> all = javaOptionsOf(cfgFile);
   all.insert(all.end(), options.begin(), options.end());
   cfgFile.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions,
                            all);
@@ -168,12 +171,7 @@ std::vector<std::string> userJavaOptions(const CfgFile& cfgFile,
   LOG_TRACE("Reading user options file \"" << path << "\"");
   const CfgFile userOptions = CfgFile::load(path).expandMacros(macros);
   traceIgnoredUserOptions(userOptions, path);
-  const CfgFile::Properties& javaOptions =
-      userOptions.getProperties(SectionName::JavaOptions);
-  const CfgFile::Properties::const_iterator found =
-      javaOptions.find(PropertyName::javaOptions);
-  return found != javaOptions.end() ? found->second
-                                    : std::vector<std::string>();
+  return javaOptionsOf(userOptions);
 }
 
 }  // namespace
