@@ -611,11 +611,6 @@ TEST_F(BadInputTest, TheUserOptionsFile) {
           .but(userOptionsAre([](const std::string& file) {
             writeBytes(file, "[JavaOptions\njava-options=-Xmx1g\n");
           })),
-      fails("user options file a FIFO",
-            "Error opening \"" + userFile + "\" file: Not a regular file")
-          .cfg(kWithUserOptions)
-          .but(userOptionsAre(
-              [](const std::string& file) { mkfifo(file.c_str(), 0644); })),
   });
 }
 
