@@ -108,7 +108,8 @@ const char* const sectionNames[] = {
 const char* const propertyNames[] = {
     "app.version",   "app.mainjar",    "app.mainmodule", "app.mainclass",
     "app.classpath", "app.modulepath", "app.runtime",    "app.splash",
-    "app.memory",    "arguments",      "java-options",   "app.cds"};
+    "app.memory",    "arguments",      "java-options",   "app.cds",
+    "app.user-options"};
 
 template <std::size_t N>
 bool isOneOf(const std::string& name, const char* const (&names)[N]) {

@@ -48,6 +48,8 @@ namespace {
 const char kJli[] = "/Contents/runtime/Contents/Home/lib/libjli.dylib";
 const char kMainClass[] = "[Application]\napp.mainclass=a.B\n";
 const char kNulInValue[] = "[Application]\napp.mainclass=a.B\0junk\n";
+const char kWithUserOptions[] =
+    "[Application]\napp.mainclass=a.B\napp.user-options=$CONFIGDIR/Tool.cfg\n";
 
 // An argument for a failure message: long ones cut, bytes kept.
 std::string shown(const std::vector<std::string>& args) {
@@ -441,6 +443,18 @@ Breaking jliIs(std::function<void(const std::string&)> make) {
   return [make](Attempt& a) { make(a.b.root + kJli); };
 }
 
+// The user options file, which `make` puts at "@O/config/Tool/Tool.cfg":
+// XDG_CONFIG_HOME is "@O/config".
+Breaking userOptionsAre(std::function<void(const std::string&)> make) {
+  return [make](Attempt& a) {
+    const std::string config =
+        fs::path(a.b.root).parent_path().string() + "/config";
+    a.env.set("XDG_CONFIG_HOME", config);
+    fs::create_directories(config + "/Tool");
+    make(config + "/Tool/Tool.cfg");
+  };
+}
+
 Breaking envIs(const std::string& name, const std::string& value) {
   return [name, value](Attempt& a) { a.env.set(name, value); };
 }
@@ -539,34 +553,60 @@ TEST_F(BadInputTest, TheConfiguration) {
   });
 }
 
-TEST_F(BadInputTest, TheConfigurationUnreadable) {
+TEST_F(BadInputTest, TheUnreadableFiles) {
   const bool root = geteuid() == 0;
   const std::string setpriv = "/usr/bin/setpriv";
   if (root && access(setpriv.c_str(), X_OK) != 0) {
     GTEST_SKIP() << "root reads any file, and without " << setpriv
                  << " the launcher cannot run as another user";
   }
-  check(fails("configuration unreadable",
-              "Error opening \"@C\" file: " + systemText(EACCES))
-            .but([&](Attempt& a) {
-              fs::permissions(a.b.cfg, fs::perms::none);
-              if (root) {
-                // Root would read it anyway: the launcher runs as nobody,
-                // who must see the rest of the bundle, whatever the umask.
-                const fs::perms rx =
-                    fs::perms::others_read | fs::perms::others_exec;
-                fs::permissions(tmp.path(), rx, fs::perm_options::add);
-                for (const auto& entry :
-                     fs::recursive_directory_iterator(tmp.path())) {
-                  if (fs::is_directory(entry.symlink_status())) {
-                    fs::permissions(entry.path(), rx, fs::perm_options::add);
-                  }
-                }
-                fs::permissions(a.b.launcher, rx, fs::perm_options::add);
-                a.prefix = {setpriv, "--reuid=65534", "--regid=65534",
-                            "--clear-groups", "--"};
-              }
-            }));
+  const auto unreadable = [&](const std::string& file, Attempt& a) {
+    fs::permissions(file, fs::perms::none);
+    if (root) {
+      // Root would read it anyway: the launcher runs as nobody, who must
+      // see the rest of the bundle, whatever the umask.
+      const fs::perms rx = fs::perms::others_read | fs::perms::others_exec;
+      fs::permissions(tmp.path(), rx, fs::perm_options::add);
+      for (const auto& entry : fs::recursive_directory_iterator(tmp.path())) {
+        if (fs::is_directory(entry.symlink_status())) {
+          fs::permissions(entry.path(), rx, fs::perm_options::add);
+        }
+      }
+      fs::permissions(a.b.launcher, rx, fs::perm_options::add);
+      a.prefix = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups",
+                  "--"};
+    }
+  };
+  check({
+      fails("configuration unreadable",
+            "Error opening \"@C\" file: " + systemText(EACCES))
+          .but([&](Attempt& a) { unreadable(a.b.cfg, a); }),
+      fails("user options file unreadable",
+            "Error opening \"@O/config/Tool/Tool.cfg\" file: " +
+                systemText(EACCES))
+          .cfg(kWithUserOptions)
+          .but([&](Attempt& a) {
+            userOptionsAre([&](const std::string& file) {
+              writeBytes(file, "[JavaOptions]\njava-options=-Xmx1g\n");
+              unreadable(file, a);
+            })(a);
+          }),
+  });
+}
+
+TEST_F(BadInputTest, TheUserOptionsFile) {
+  const std::string userFile = "@O/config/Tool/Tool.cfg";
+  check({
+      runs("user options file missing", {"a.B"})
+          .cfg(kWithUserOptions)
+          .but(userOptionsAre([](const std::string&) {})),
+      fails("user options file malformed",
+            "Error parsing [" + userFile + "] file at 1: Missing ']' character")
+          .cfg(kWithUserOptions)
+          .but(userOptionsAre([](const std::string& file) {
+            writeBytes(file, "[JavaOptions\njava-options=-Xmx1g\n");
+          })),
+  });
 }
 
 TEST_F(BadInputTest, TheRuntime) {

@@ -121,13 +121,15 @@ TEST(CfgFileTest, LoadFollowsTheLineRules) {
       {"whole vocabulary",
        "[Application]\napp.version=1\napp.mainjar=2\napp.mainmodule=3\n"
        "app.mainclass=4\napp.classpath=5\napp.modulepath=6\napp.runtime=7\n"
-       "app.splash=8\napp.memory=9\narguments=10\njava-options=11\napp.cds=12\n"
+       "app.splash=8\napp.memory=9\narguments=10\njava-options=11\n"
+       "app.cds=12\napp.user-options=13\n"
        "[JavaOptions]\njava-options=a\n[AppCDSJavaOptions]\njava-options=b\n"
        "[AppCDSGenerateCacheJavaOptions]\njava-options=c\n[ArgOptions]\n"
        "arguments=d\n",
        "[Application] app.cds=<12> app.classpath=<5> app.mainclass=<4> app.mainjar=<2>"
        " app.mainmodule=<3> app.memory=<9> app.modulepath=<6> app.runtime=<7>"
-       " app.splash=<8> app.version=<1> arguments=<10> java-options=<11>\n"
+       " app.splash=<8> app.user-options=<13> app.version=<1> arguments=<10>"
+       " java-options=<11>\n"
        "[JavaOptions] java-options=<a>\n[AppCDSJavaOptions] java-options=<b>\n"
        "[AppCDSGenerateCacheJavaOptions] java-options=<c>\n"
        "[ArgOptions] arguments=<d>\n"},

@@ -1,5 +1,7 @@
 #include "FileUtils.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -71,8 +73,20 @@ TEST(FileUtilsTest, FileExistsFollowsLinks) {
     EXPECT_EQ(fs::exists(tmp.path() / name),
               FileUtils::isFileExists((tmp.path() / name).string()))
         << name;
+    EXPECT_EQ(!fs::exists(tmp.path() / name),
+              FileUtils::isFileMissing((tmp.path() / name).string()))
+        << name;
   }
   EXPECT_FALSE(FileUtils::isFileExists(""));
+  // Behind a folder that may not be searched a file is neither there nor
+  // missing; root searches any folder.
+  if (geteuid() != 0) {
+    const fs::path locked = tmp.path() / "locked";
+    fs::create_directory(locked);
+    fs::permissions(locked, fs::perms::none);
+    EXPECT_FALSE(FileUtils::isFileMissing((locked / "file").string()));
+    fs::permissions(locked, fs::perms::owner_all);
+  }
 }
 
 TEST(FileUtilsTest, MakesPathsAbsoluteAgainstWorkingDir) {

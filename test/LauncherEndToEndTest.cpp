@@ -472,6 +472,67 @@ TEST_F(LauncherEndToEndTest, ReportsEachFailureInOneLineWithExitCodeOne) {
   }
 }
 
+// Failures of the user options file are rows of BadInputTest.
+TEST_F(LauncherEndToEndTest, AppendsTheUsersOwnJvmOptionsOnly) {
+  const struct {
+    const char* label;
+    bool configured;       // the bundle names "$CONFIGDIR/Tool.cfg"
+    const char* variable;  // the one set of XDG_CONFIG_HOME and HOME, if any
+    bool userFile;
+    bool used;
+    const char* traced;  // "@U" for the user's file
+  } rows[] = {
+      {"no such property", false, "XDG_CONFIG_HOME", true, false, ""},
+      {"a missing file", true, "XDG_CONFIG_HOME", false, false,
+       "User options file \"@U\" not found"},
+      {"a file with options", true, "XDG_CONFIG_HOME", true, true,
+       "Property \"app.mainclass\" in \"Application\" section of user "
+       "options file \"@U\" ignored"},
+      {"a file under $HOME/.config", true, "HOME", true, true, ""},
+      {"neither variable", true, "", true, false,
+       "Property \"app.user-options\" ignored"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const Bundle b = bundle(
+        std::string("[Application]\napp.mainclass=a.B\n") +
+        (row.configured ? "app.user-options=$CONFIGDIR/Tool.cfg\n" : "") +
+        "[JavaOptions]\njava-options=-Xmx64m\n");
+    const std::string dir =
+        tmp.path() + "/config" + std::to_string(&row - rows);
+    const std::string userFile =
+        dir + (row.variable == std::string("HOME") ? "/.config" : "") +
+        "/Tool/Tool.cfg";
+    if (row.userFile) {
+      fs::create_directories(fs::path(userFile).parent_path());
+      std::ofstream(userFile) << "[JavaOptions]\njava-options=-Xmx256m\n"
+                                 "java-options=-Dfrom=$APPDIR\n"
+                                 "[Application]\napp.mainclass=other.Main\n";
+    }
+    ChildEnv childEnv = env().unset("HOME");
+    if (*row.variable != '\0') {
+      childEnv.set(row.variable, dir);
+    }
+    std::vector<std::string> expected{b.launcher, "-Xmx64m"};
+    if (row.used) {
+      expected.insert(expected.end(), {"-Xmx256m", "-Dfrom=" + b.appDir});
+    }
+    expected.insert(expected.end(),
+                    {"-Dwrapkin.app-path=" + b.launcher, "a.B"});
+
+    const ChildResult result = run(b, {}, childEnv);
+
+    EXPECT_EQ(0, result.exitCode) << result.describe();
+    ASSERT_EQ(1u, calls().size());
+    EXPECT_EQ(expected, fakeJliArgs(calls()[0]));
+    const std::string traced =
+        run(b, {}, childEnv.set("WRAPKIN_DEBUG", "true")).err;
+    EXPECT_NE(std::string::npos,
+              traced.find(replaceAll(row.traced, "@U", userFile)))
+        << traced;
+  }
+}
+
 // Log lines with their source line numbers masked, which move with every
 // edit.
 std::string masked(const std::string& text) {

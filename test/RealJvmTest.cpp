@@ -74,6 +74,7 @@ struct ProbeReport {
     return "(not reported)";
   }
   std::vector<std::string> properties;
+  long long maxMemory = -1;
   bool complete = false;
 };
 
@@ -90,6 +91,8 @@ ProbeReport parseReport(const std::string& out) {
       report.jvmOptions.push_back(value);
     } else if (key == "arg") {
       report.args.push_back(value);
+    } else if (key == "max-memory") {
+      report.maxMemory = std::stoll(value);
     } else if (key.compare(0, 9, "property.") == 0) {
       report.properties.push_back(line.substr(9));
     } else if (line == "end") {
@@ -253,6 +256,34 @@ TEST_F(RealJvmTest, FindsItsBundleThroughARelativeLinkFromAnotherFolder) {
     const std::string appPath = report.property("wrapkin.app-path");
     EXPECT_EQ(fs::canonical(b.launcher), fs::weakly_canonical(appPath))
         << appPath;
+  }
+}
+
+// The user's own options come after the bundle's, and the JVM takes the last
+// -Xmx it is given.
+TEST_F(RealJvmTest, AUsersMaximumHeapWins) {
+  const std::string config = tmp.path() + "/config";
+  fs::create_directories(config + "/Probe");
+  std::ofstream(config + "/Probe/Probe.cfg")
+      << "[JavaOptions]\njava-options=-Xmx256m\n";
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    const std::string out = tmp.path() + "/" + std::to_string(++bundles);
+    std::ofstream(out + ".cfg")
+        << "[Application]\napp.classpath=" << probe
+        << "/classes\napp.mainclass=wrapkin.probe.Probe\n"
+           "app.user-options=$CONFIGDIR/Probe.cfg\n"
+           "[JavaOptions]\njava-options=-Xmx64m\n";
+    const Bundle b =
+        makeBundle(out, "Probe", {"--java-home", home, "--cfg", out + ".cfg"});
+
+    const ChildResult result =
+        run(b.launcher, {}, ChildEnv::clean().set("XDG_CONFIG_HOME", config));
+
+    ASSERT_EQ(0, result.exitCode) << result.describe();
+    // The JVM reports the maximum less what it keeps aside, never more.
+    const long long maxMiB = parseReport(result.out).maxMemory >> 20;
+    EXPECT_TRUE(maxMiB > 128 && maxMiB <= 256) << maxMiB << " MiB";
   }
 }
 

@@ -1,8 +1,10 @@
 #include "SysInfo.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -204,6 +206,21 @@ TEST(SysInfoTest, EnvironmentVariables) {
     EXPECT_EQ("setenv(" + bad + ", v) failed. Error: " + std::strerror(EINVAL),
               raisedMessage([&] { SysInfo::setEnvVariable(bad, "v"); }));
   }
+}
+
+TEST(SysInfoTest, OnlyAClosedDescriptorOrTheNullDeviceIsWrittenToNoOne) {
+  const TempDir dir;
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  const int nullDevice = open("/dev/null", O_WRONLY);
+  const int file = open((dir.path() / "f").c_str(), O_WRONLY | O_CREAT, 0600);
+  EXPECT_TRUE(SysInfo::isWrittenToNoOne(nullDevice));
+  EXPECT_FALSE(SysInfo::isWrittenToNoOne(fds[1]));
+  EXPECT_FALSE(SysInfo::isWrittenToNoOne(file));
+  for (int fd : {fds[0], fds[1], nullDevice, file}) {
+    close(fd);
+  }
+  EXPECT_TRUE(SysInfo::isWrittenToNoOne(file));  // closed now
 }
 
 }  // namespace

@@ -28,8 +28,9 @@ class ChildEnv {
  public:
   // This process's environment without what would change how the launcher or
   // a Java runtime behaves behind a test's back: a library path naming a
-  // runtime makes libjli start the process anew, and the JVM adds options
-  // from the *_OPTIONS variables.
+  // runtime makes libjli start the process anew, the JVM adds options
+  // from the *_OPTIONS variables, and XDG_CONFIG_HOME would move the user
+  // options file.
   static ChildEnv clean() {
     ChildEnv env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -44,7 +45,7 @@ class ChildEnv {
           "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "CLASSPATH",
           "FAKE_JLI_RECORD", "FAKE_JLI_ENV", "FAKE_JLI_RESULT",
           "FAKE_JLI_DLSYM", "FAKE_JLI_REENTER", "FAKE_JLI_REMOVE",
-          "FAKE_JLI_RESTART", "WRAPKIN_RESTART_MARK"}) {
+          "FAKE_JLI_RESTART", "WRAPKIN_RESTART_MARK", "XDG_CONFIG_HOME"}) {
       env.vars.erase(name);
     }
     return env;

@@ -1,28 +1,28 @@
 #include <string>
 
+#include "FileUtils.h"
 #include "SysInfo.h"
 
 namespace {
 
-// A relative path would name a different folder from every working
-// directory.
-std::string absoluteOrEmpty(const std::string& path) {
-  return !path.empty() && path.front() == '/' ? path : std::string();
+// The XDG base directory rule: the variable when it names an absolute path
+// (a relative or empty one counts as unset), otherwise `fallback` under
+// $HOME.
+std::string xdgDir(const char* variable, const char* fallback) {
+  const std::string dir = SysInfo::getAbsolutePathEnvVariable(variable);
+  if (!dir.empty()) {
+    return dir;
+  }
+  const std::string home = SysInfo::getAbsolutePathEnvVariable("HOME");
+  return home.empty() ? home : FileUtils::combinePath(home, fallback);
 }
 
 }  // namespace
 
 namespace SysInfo {
 
-std::string getUserCacheDir() {
-  const std::string xdg = absoluteOrEmpty(
-      getEnvVariable(std::nothrow, "XDG_CACHE_HOME", std::string()));
-  if (!xdg.empty()) {
-    return xdg;
-  }
-  const std::string home =
-      absoluteOrEmpty(getEnvVariable(std::nothrow, "HOME", std::string()));
-  return home.empty() ? home : home + "/.cache";
-}
+std::string getUserCacheDir() { return xdgDir("XDG_CACHE_HOME", ".cache"); }
+
+std::string getUserConfigDir() { return xdgDir("XDG_CONFIG_HOME", ".config"); }
 
 }  // namespace SysInfo

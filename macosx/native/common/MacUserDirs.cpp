@@ -1,17 +1,23 @@
 #include <string>
 
+#include "FileUtils.h"
 #include "SysInfo.h"
+
+namespace {
+
+std::string underHome(const char* folder) {
+  const std::string home = SysInfo::getAbsolutePathEnvVariable("HOME");
+  return home.empty() ? home : FileUtils::combinePath(home, folder);
+}
+
+}  // namespace
 
 namespace SysInfo {
 
-std::string getUserCacheDir() {
-  const std::string home = getEnvVariable(std::nothrow, "HOME", std::string());
-  // A relative path would name a different folder from every working
-  // directory.
-  if (home.empty() || home.front() != '/') {
-    return std::string();
-  }
-  return home + "/Library/Caches";
+std::string getUserCacheDir() { return underHome("Library/Caches"); }
+
+std::string getUserConfigDir() {
+  return underHome("Library/Application Support");
 }
 
 }  // namespace SysInfo

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "AppLauncher.h"
+#include "ErrorAlertLogAppender.h"
 #include "FileUtils.h"
 #include "JvmLauncher.h"
 #include "SysInfo.h"
@@ -19,6 +20,10 @@ namespace {
 // Set once by the first pass before JLI_Launch is called, and never freed:
 // the second pass uses it for as long as the process lives.
 Jvm* jvmLauncher = nullptr;
+
+// Started from the Finder or the Dock, the launcher's standard error goes
+// nowhere: a failed start would show nothing at all.
+ErrorAlertLogAppender errorAlertLogAppender(SysInfo::showErrorAlert);
 
 void launchJvm() {
   jvmLauncher->launch();
@@ -53,10 +58,10 @@ int main(int argc, char* argv[]) {
   if (jvmLauncher != nullptr) {
     // The runtime re-entered main on its own thread; its arguments are its
     // own business and are ignored.
-    return app::launch(std::nothrow, launchJvm, nullptr);
+    return app::launch(std::nothrow, launchJvm, &errorAlertLogAppender);
   }
 
   SysInfo::argc = argc;
   SysInfo::argv = argv;
-  return app::launch(std::nothrow, initJvmLauncher, nullptr);
+  return app::launch(std::nothrow, initJvmLauncher, &errorAlertLogAppender);
 }

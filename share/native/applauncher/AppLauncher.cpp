@@ -18,6 +18,8 @@
 
 namespace {
 
+const char kConfigDirMacro[] = "$CONFIGDIR";
+
 std::string findJvmLib(const CfgFile& cfgFile,
                        const std::string& defaultRuntimePath,
                        const std::vector<std::string>& jvmLibNames) {
@@ -87,26 +89,6 @@ void warnAboutMissingEntries(const CfgFile::Properties& appOptions,
   }
 }
 
-// The runtime takes the last of options that contradict each other, so
-// these come after the configured ones.
-void appendJavaOptions(CfgFile& cfgFile,
-                       const std::vector<std::string>& extra) {
-  if (extra.empty()) {
-    return;
-  }
-  const CfgFile::Properties& section =
-      cfgFile.getProperties(SectionName::JavaOptions);
-  const CfgFile::Properties::const_iterator configured =
-      section.find(PropertyName::javaOptions);
-  std::vector<std::string> options;
-  if (configured != section.end()) {
-    options = configured->second;
-  }
-  options.insert(options.end(), extra.begin(), extra.end());
-  cfgFile.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions,
-                           options);
-}
-
 // What the packager would want to know before the runtime says something
 // less clear. A stat per entry: only paid when someone reads the trace.
 void warnAboutIncompleteConfig(const CfgFile& cfgFile) {
@@ -128,6 +110,79 @@ void warnAboutIncompleteConfig(const CfgFile& cfgFile) {
                              << "\" section of launcher config file: the "
                                 "Java runtime has no application to start");
   }
+}
+
+// The "java-options" of the "JavaOptions" section; none when absent.
+std::vector<std::string> javaOptionsOf(const CfgFile& cfgFile) {
+  const CfgFile::Properties& javaOptions =
+      cfgFile.getProperties(SectionName::JavaOptions);
+  const CfgFile::Properties::const_iterator found =
+      javaOptions.find(PropertyName::javaOptions);
+  return found != javaOptions.end() ? found->second
+                                    : std::vector<std::string>();
+}
+
+// Appends `options` to the configuration's own JVM options. The JVM takes
+// the last of a repeated option, so what comes later wins.
+void appendJavaOptions(CfgFile& cfgFile,
+                       const std::vector<std::string>& options) {
+  if (options.empty()) {
+    return;
+  }
+  std::vector<std::string> all = javaOptionsOf(cfgFile);
+  all.insert(all.end(), options.begin(), options.end());
+  cfgFile.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions,
+                           all);
+}
+
+// The user options file is the user's to edit, outside the signed bundle,
+// and may set JVM options only: it never chooses what the JVM runs or with
+// which runtime.
+void traceIgnoredUserOptions(const CfgFile& userOptions,
+                             const std::string& path) {
+  for (const auto& section : userOptions.getSections()) {
+    for (const auto& property : section.second) {
+      if (section.first != SectionName::JavaOptions ||
+          property.first != PropertyName::javaOptions) {
+        LOG_TRACE("Property \""
+                  << property.first.name() << "\" in \"" << section.first.name()
+                  << "\" section of user options file \"" << path
+                  << "\" ignored: only \"" << PropertyName::javaOptions.name()
+                  << "\" in \"" << SectionName::JavaOptions.name()
+                  << "\" section are used");
+      }
+    }
+  }
+}
+
+// The JVM options of the file that "app.user-options" names, read with the
+// configuration's parser and macros. A missing file has none; one that is
+// malformed or cannot be read fails the start, so that options a user
+// wrote are never dropped unseen.
+std::vector<std::string> userJavaOptions(const CfgFile& cfgFile,
+                                         const CfgFile::Macros& macros) {
+  const CfgFile::Properties& appOptions =
+      cfgFile.getProperties(SectionName::Application);
+  const CfgFile::Properties::const_iterator property =
+      appOptions.find(PropertyName::userOptions);
+  if (property == appOptions.end()) {
+    return {};
+  }
+  if (macros.count(kConfigDirMacro) == 0) {
+    LOG_TRACE("Property \"" << PropertyName::userOptions.name()
+                            << "\" ignored: no folder for user settings ("
+                            << kConfigDirMacro << ") in this environment");
+    return {};
+  }
+  const std::string path = CfgFile::asString(*property);
+  if (FileUtils::isFileMissing(path)) {
+    LOG_TRACE("User options file \"" << path << "\" not found");
+    return {};
+  }
+  LOG_TRACE("Reading user options file \"" << path << "\"");
+  const CfgFile userOptions = CfgFile::load(path).expandMacros(macros);
+  traceIgnoredUserOptions(userOptions, path);
+  return javaOptionsOf(userOptions);
 }
 
 }  // namespace
@@ -172,6 +227,13 @@ Jvm* AppLauncher::createJvmLauncher() const {
   macros["$APPDIR"] = appDir;
   macros["$BINDIR"] = FileUtils::dirname(launcherPath);
   macros["$ROOTDIR"] = rootDir;
+  // Without a folder for user settings the macro stays unexpanded, and
+  // "app.user-options" counts as absent.
+  const std::string userConfigDir = SysInfo::getUserConfigDir();
+  if (!userConfigDir.empty()) {
+    macros[kConfigDirMacro] =
+        FileUtils::combinePath(userConfigDir, launcherName);
+  }
 
   CfgFile cfgFile = CfgFile::load(cfgFilePath).expandMacros(macros);
 
@@ -216,6 +278,8 @@ Jvm* AppLauncher::createJvmLauncher() const {
   if (app::isWithLogging()) {
     warnAboutIncompleteConfig(cfgFile);
   }
+  // Last of the JVM options, so that a user's own take effect.
+  appendJavaOptions(cfgFile, userJavaOptions(cfgFile, macros));
   jvm->addArgument(launcherPath);
   jvm->initFromConfigFile(cfgFile);
   cds.completeAtExit(jvm->getArguments());

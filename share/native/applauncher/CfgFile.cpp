@@ -40,6 +40,8 @@ constexpr CfgFile::Id<CfgFile::PropertyNameTag> memory("app.memory");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> arguments("arguments");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> javaOptions("java-options");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> cds("app.cds");
+constexpr CfgFile::Id<CfgFile::PropertyNameTag> userOptions(
+    "app.user-options");
 }  // namespace PropertyName
 
 namespace {
@@ -82,6 +84,7 @@ constexpr Word<CfgFile::PropertyNameTag> knownProperties[] = {
     Word(PropertyName::runtime),     Word(PropertyName::splash),
     Word(PropertyName::memory),      Word(PropertyName::arguments),
     Word(PropertyName::javaOptions), Word(PropertyName::cds),
+    Word(PropertyName::userOptions),
 };
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";

@@ -36,6 +36,7 @@ class CfgFile {
   };
 
   typedef std::map<Id<PropertyNameTag>, std::vector<std::string> > Properties;
+  typedef std::map<Id<SectionNameTag>, Properties> PropertyMap;
   typedef std::map<std::string, std::string> Macros;
 
   CfgFile() = default;
@@ -59,6 +60,9 @@ class CfgFile {
   // Whether some value of some property holds `text`.
   bool anyValueContains(const std::string& text) const;
 
+  // Every section present, for a reader that must look at all of them.
+  const PropertyMap& getSections() const { return data; }
+
   // Replaces the property's whole value list, creating section and property
   // as needed.
   CfgFile& setPropertyValue(const Id<SectionNameTag>& sectionName,
@@ -72,8 +76,6 @@ class CfgFile {
   static std::string asPathList(const Properties::value_type& property);
 
  private:
-  typedef std::map<Id<SectionNameTag>, Properties> PropertyMap;
-
   void expandInPlace(const Macros& macros);
 
   PropertyMap data;
@@ -103,4 +105,5 @@ extern const CfgFile::Id<CfgFile::PropertyNameTag> memory;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> arguments;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> javaOptions;
 extern const CfgFile::Id<CfgFile::PropertyNameTag> cds;
+extern const CfgFile::Id<CfgFile::PropertyNameTag> userOptions;
 }  // namespace PropertyName

@@ -7,8 +7,8 @@
 
 // Paths as plain byte strings. Both '/' and '\' are recognised as separators;
 // '/' is the one inserted. The functions below stripExeSuffix, and
-// isFileExists, toAbsolutePath and resolveDotComponents, touch the file
-// system.
+// isFileExists, isFileMissing, toAbsolutePath and resolveDotComponents,
+// touch the file system.
 namespace FileUtils {
 
 // Separates the entries of a path list.
@@ -27,6 +27,11 @@ std::string replaceSuffix(const std::string& path,
 
 // True when stat() succeeds: links are followed, directories count.
 bool isFileExists(const std::string& filePath);
+
+// True when nothing is at `filePath` (stat() fails with ENOENT or ENOTDIR;
+// a dangling link counts). Unlike !isFileExists, an entry that cannot be
+// looked at, behind a folder that may not be searched, is not missing.
+bool isFileMissing(const std::string& filePath);
 
 // Purely textual: neither "." nor ".." nor links are resolved. Raises when
 // the working directory cannot be read.

@@ -38,10 +38,28 @@ std::vector<std::string> getCommandArgs(
 void markRuntimeStart(const std::vector<std::string>& jvmArgs);
 bool isRuntimeRestart();
 
-// The folder for this user's caches: on macOS $HOME/Library/Caches,
-// elsewhere $XDG_CACHE_HOME or $HOME/.cache. Only absolute paths count;
-// empty when the environment gives none.
+// Whether what is written to `fd` reaches no one: the descriptor is closed,
+// or it is the null device (a bundle started from the Finder or the Dock
+// has its standard error there).
+bool isWrittenToNoOne(int fd);
+
+// Shows `message` to a person in an alert at stop level, titled `title`,
+// with an OK button, and returns once it is dismissed; both texts must be
+// valid UTF-8. Does nothing on Linux, which has only the line on standard
+// error.
+void showErrorAlert(const std::string& title, const std::string& message);
+
+// The folders under which applications keep the current user's settings
+// (macOS: "$HOME/Library/Application Support"; Linux: $XDG_CONFIG_HOME or
+// "$HOME/.config") and caches (macOS: "$HOME/Library/Caches"; Linux:
+// $XDG_CACHE_HOME or "$HOME/.cache"). Only absolute paths count; empty when
+// the environment gives none.
+std::string getUserConfigDir();
 std::string getUserCacheDir();
+
+// The variable's value when it is an absolute path; empty when it is unset,
+// empty or relative.
+std::string getAbsolutePathEnvVariable(const std::string& name);
 
 std::string getEnvVariable(const std::string& name);
 std::string getEnvVariable(const std::nothrow_t&, const std::string& name,

@@ -64,6 +64,12 @@ std::string toAbsolutePath(const std::string& path) {
                      path);
 }
 
+bool isFileMissing(const std::string& filePath) {
+  struct stat statBuffer;
+  return stat(filePath.c_str(), &statBuffer) != 0 &&
+         (errno == ENOENT || errno == ENOTDIR);
+}
+
 OpenedFile openForReading(const std::string& path) {
   // Without O_NONBLOCK, opening a FIFO waits until some process opens it for
   // writing. For the files accepted below the flag changes nothing.

@@ -1,4 +1,7 @@
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "ErrorHandling.h"
 #include "SysInfo.h"
@@ -18,6 +21,25 @@ std::string getEnvVariable(const std::nothrow_t&, const std::string& name,
                            const std::string& defValue) {
   const char* value = ::getenv(name.c_str());
   return value != nullptr ? std::string(value) : defValue;
+}
+
+std::string getAbsolutePathEnvVariable(const std::string& name) {
+  const char* value = ::getenv(name.c_str());
+  return value != nullptr && value[0] == '/' ? std::string(value)
+                                             : std::string();
+}
+
+bool isWrittenToNoOne(int fd) {
+  struct stat target;
+  if (fstat(fd, &target) != 0) {
+    return errno == EBADF;
+  }
+  // The same device node: a file or a pipe is read by someone, sooner or
+  // later.
+  struct stat nullDevice;
+  return stat("/dev/null", &nullDevice) == 0 &&
+         target.st_dev == nullDevice.st_dev &&
+         target.st_ino == nullDevice.st_ino;
 }
 
 bool isEnvVariableSet(const std::string& name) {

@@ -13,6 +13,7 @@ import java.util.TreeMap;
  *                           wrapkin.* and test.* property, sorted by name
  *   env.<name>=<value>      DYLD_LIBRARY_PATH and LD_LIBRARY_PATH, when set
  *   arg=<argument>          every application argument, in order
+ *   max-memory=<bytes>      Runtime.maxMemory(): the heap the JVM may use
  *   end
  * The JVM reports "--module-path DIR" as "--module-path=DIR" and adds
  * "-Djdk.module.main=<module>" for "-m"; the other options come as given.
@@ -48,6 +49,7 @@ public final class Probe {
     for (String arg : args) {
       System.out.println("arg=" + arg);
     }
+    System.out.println("max-memory=" + Runtime.getRuntime().maxMemory());
     System.out.println("end");
     System.out.flush();
 
