@@ -63,12 +63,11 @@ AppCds AppCds::plan(const CfgFile& cfgFile, const std::string& javaHome,
   if (cds.archive.empty()) {
     return cds;
   }
-  const char* const app = SectionName::Application.name();
   try {
     if (cds.archive.find("$CACHEDIR") != std::string::npos) {
       LOG_TRACE("No class-data options: \""
                 << cds.archive << "\" of \"" << PropertyName::cds.name()
-                << "\" in \"" << app
+                << "\" in \"" << SectionName::Application.name()
                 << "\" section names $CACHEDIR, and the user has no cache "
                    "folder (no absolute HOME)");
       return AppCds();
