@@ -1,7 +1,8 @@
 // The launcher executable starting real Java runtimes: every runtime on the
-// machine (tools/find-java-homes), each mirrored into a bundle by
-// tools/make-bundle, runs the probe program (test/java/probe), which reports
-// what it was started with.
+// machine (tools/find-java-homes), each linked into a bundle by
+// wrapkin-bundle (copied or made by jlink where the bundle's own runtime is
+// the point), runs the probe program (test/java/probe), which reports what
+// it was started with.
 
 #include <algorithm>
 #include <chrono>
@@ -124,8 +125,10 @@ class RealJvmTest : public ::testing::Test {
     probe = probeDir();
   }
 
-  // A bundle for `home` running the probe in one of its three shapes.
-  Bundle bundle(const std::string& home, const std::string& shape) {
+  // A bundle for `home` running the probe in one of its three shapes, with
+  // links to the runtime unless `runtime` says otherwise.
+  Bundle bundle(const std::string& home, const std::string& shape,
+                const std::vector<std::string>& runtime = {"--link-runtime"}) {
     std::vector<std::string> options{"--java-home",   home,
                                      "--java-option", "-Dtest.plain=1",
                                      "--java-option", "-Dtest.blank=a b",
@@ -143,6 +146,7 @@ class RealJvmTest : public ::testing::Test {
                      {"--module-path", probe + "/mods", "--main-module",
                       "wrapkin.probe/wrapkin.probe.Probe"});
     }
+    options.insert(options.end(), runtime.begin(), runtime.end());
     const std::string out = tmp.path() + "/" + std::to_string(++bundles);
     return makeBundle(out, "Probe", options);
   }
