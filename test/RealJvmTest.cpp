@@ -209,6 +209,30 @@ TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
   }
 }
 
+// A runtime of the bundle's own: a copy of the Java home, and one that the
+// home's jlink made with the modules that jdeps found the probe needs (from
+// jmods, or from its own run-time image where it has none).
+TEST_F(RealJvmTest, StartsOnARuntimeOfItsOwn) {
+  const struct {
+    const char* label;
+    std::vector<std::string> options;
+  } runtimes[] = {{"copied", {}}, {"made by jlink", {"--jlink"}}};
+  for (const std::string& home : javaHomes()) {
+    for (const auto& runtime : runtimes) {
+      SCOPED_TRACE(home + ", " + runtime.label);
+      const Bundle b = bundle(home, "jar", runtime.options);
+
+      const ChildResult result = run(b.launcher);
+
+      ASSERT_EQ(0, result.exitCode) << result.describe();
+      const ProbeReport report = parseReport(result.out);
+      EXPECT_TRUE(report.complete) << result.out;
+      EXPECT_EQ(b.root + "/Contents/runtime/Contents/Home",
+                report.property("java.home"));
+    }
+  }
+}
+
 TEST_F(RealJvmTest, HandsOverArgumentsAndTheApplicationsExitCode) {
   for (const std::string& home : javaHomes()) {
     SCOPED_TRACE(home);
