@@ -251,6 +251,25 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
     std::vector<std::string> args;
     std::string err;
   } rows[] = {
+    {"unknown option",
+     {"--jar", "a.jar"},
+     "unknown option \"--jar\" (see --help)"},
+    {"option without its value",
+     {"--main-class"},
+     "option \"--main-class\" needs a value"},
+    {"flag with a value",
+     {"--link-runtime=yes"},
+     "option \"--link-runtime\" takes no value"},
+    {"value with a line break",
+     {"--java-option", "-Da=1\n-Db=2"},
+     "the value of \"--java-option\" holds a line break"},
+    {"two runtimes",
+     {"--jlink", "--link-runtime"},
+     "give only one of --jlink and --link-runtime"},
+    {"--cfg and a configuration line",
+     {"--cfg", t + "/file", "--argument", "a"},
+     "--cfg replaces the configuration that --argument writes a line of; "
+     "give one or the other"},
     {"empty name", {"--name="}, "the name is empty: give --name NAME"},
     {"name with a slash",
      {"--name", "a/b"},
@@ -326,6 +345,25 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
   }
   EXPECT_EQ(std::vector<std::string>{}, namesIn(t + "/out"));
   EXPECT_EQ("", childprocess::readFile(t + "/file"));
+}
+
+TEST_F(BundleToolTest, BundlesTheRuntimeOfTheJavaOnThePath) {
+  const std::string home = makeFakeJavaHome(tmp.path() + "/jdk", FAKE_JLI_PATH);
+  // As a real runtime reports it, among other settings.
+  writeScript(tmp.path() + "/bin/java",
+              "echo '    java.class.path = ' >&2; echo '    java.home = " +
+                  home + "' >&2");
+  std::vector<std::string> argv{WRAPKIN_BUNDLE,  "--name",   "Tool",
+                                "--out",         tmp.path(), "--launcher",
+                                WRAPKIN_LAUNCHER};
+  const ChildResult result =
+      runChild(argv, ChildEnv::clean().set("PATH", tmp.path() + "/bin:/bin"));
+
+  ASSERT_EQ(0, result.exitCode) << result.describe();
+  EXPECT_TRUE(fs::is_regular_file(tmp.path() +
+                                  "/Tool.app/Contents/runtime/Contents/Home/"
+                                  "lib/" +
+                                  kRuntimeLibrary));
 }
 
 // The docs page shows the --help text, and must show it as it is.

@@ -52,6 +52,9 @@ AppFolder::AppFolder(const BundleOptions& options) {
 }
 
 void AppFolder::add(const std::string& value, const char* option) {
+  if (value.empty()) {
+    throw BundleError(std::string(option) + " names no file or folder");
+  }
   if (isMacro(value) && std::string(option) != "--app-file") {
     return;
   }

@@ -31,6 +31,21 @@ fs::path defaultLauncher() {
   return isOnDisk(built) ? built : installed;
 }
 
+// The launcher to copy, or an empty path for none.
+fs::path launcherToCopy(const BundleOptions& options) {
+  if (options.omits("launcher")) {
+    return {};
+  }
+  const fs::path launcher =
+      options.launcher.empty() ? defaultLauncher() : fs::path(options.launcher);
+  std::error_code error;
+  if (!fs::is_regular_file(launcher, error)) {
+    throw BundleError("no launcher executable at " +
+                      inQuotes(launcher.string()));
+  }
+  return launcher;
+}
+
 std::string configuration(const BundleOptions& options) {
   if (!options.cfgFile.empty()) {
     return readFile(options.cfgFile);
@@ -59,16 +74,7 @@ fs::path makeBundle(const BundleOptions& options) {
   if (!options.icon.empty()) {
     checkIcon(options.icon);
   }
-  fs::path launcher;
-  if (!options.omits("launcher")) {
-    launcher = options.launcher.empty() ? defaultLauncher()
-                                        : fs::path(options.launcher);
-    std::error_code error;
-    if (!fs::is_regular_file(launcher, error)) {
-      throw BundleError("no launcher executable at " +
-                        inQuotes(launcher.string()));
-    }
-  }
+  const fs::path launcher = launcherToCopy(options);
   const AppFolder app(options);
   std::optional<RuntimePlan> runtime;
   if (!options.omits("runtime")) {

@@ -100,7 +100,9 @@ class TreeCopier {
                         " into the bundle: it holds the bundle being made");
     }
     std::error_code error;
-    if (!fs::create_directory(to, from, error)) {
+    // Folders get the usual mode, not the source's: a read-only one would
+    // keep its entries out, and the next build from removing the bundle.
+    if (!fs::create_directory(to, error)) {
       throw BundleError(withReason("cannot create " + inQuotes(to), error));
     }
     openFolders.push_back(resolved);
@@ -137,11 +139,8 @@ void copyTree(const fs::path& from, const fs::path& to,
 }
 
 void copyExecutable(const fs::path& from, const fs::path& to) {
-  std::error_code error;
-  if (!fs::is_regular_file(from, error)) {
-    throw BundleError("no launcher executable at " + inQuotes(from));
-  }
   copyTree(from, to);
+  std::error_code error;
   fs::permissions(
       to,
       fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
