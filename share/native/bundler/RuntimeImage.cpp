@@ -47,7 +47,7 @@ void mirror(const fs::path& home, const fs::path& mirrored,
   }
 }
 
-void link(const RuntimePlan& plan, const fs::path& home) {
+void makeWithJlink(const RuntimePlan& plan, const fs::path& home) {
   std::vector<std::string> argv{(plan.home / "bin/jlink").string(),
                                 "--add-modules",
                                 plan.modules,
@@ -102,7 +102,7 @@ void makeRuntime(const RuntimePlan& plan, const fs::path& runtimeDir) {
     }
     break;
   case RuntimeSource::jlink:
-    link(plan, home);
+    makeWithJlink(plan, home);
     break;
   }
   if (!hasLauncherLibraryName() && !plan.withoutLibrary) {
