@@ -1,6 +1,6 @@
 // Every way a bundle or its environment can be broken, one row each, as
 // docs/BAD-INPUT.md lists them: the launcher executable runs in a bundle
-// that tools/make-bundle assembled around the fake runtime library
+// that wrapkin-bundle assembled around the fake runtime library
 // (doubles/FakeJli.cpp) and must end within a bound, without a signal, with
 // the documented exit code and either exactly the documented line on
 // standard error or, where the launch goes ahead, nothing on it and the
@@ -227,7 +227,7 @@ struct Row {
 
   // The configuration file's bytes; a main class "a.B" without them.
   std::optional<std::string> cfgBytes;
-  std::vector<std::string> options;  // more make-bundle options
+  std::vector<std::string> options;  // more wrapkin-bundle options
   Breaking breaking;
 
   Row& cfg(const std::string& bytes) {

@@ -1,5 +1,5 @@
 // The launcher executable run as a child process in bundles assembled by
-// tools/make-bundle, with the fake runtime library (doubles/FakeJli.cpp) in
+// wrapkin-bundle, with the fake runtime library (doubles/FakeJli.cpp) in
 // place of the runtime's libjli: it records the JLI_Launch call it gets.
 
 #include <algorithm>
@@ -29,7 +29,7 @@ const char* const kExports[] = {"main", "jvmLauncherGetAPI",
                                 "jvmLauncherStartJvm", "jvmLauncherLog"};
 
 // Runtime homes whose libjli stands in for the runtime's library;
-// make-bundle mirrors them into Contents/runtime/Contents/Home.
+// wrapkin-bundle copies them into Contents/runtime/Contents/Home.
 struct FakeRuntimes {
   explicit FakeRuntimes(const std::string& base)
       : jli(makeFakeJavaHome(base + "/fake-jli", FAKE_JLI_PATH)),

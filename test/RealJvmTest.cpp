@@ -1,7 +1,8 @@
 // The launcher executable starting real Java runtimes: every runtime on the
-// machine (tools/find-java-homes), each mirrored into a bundle by
-// tools/make-bundle, runs the probe program (test/java/probe), which reports
-// what it was started with.
+// machine (tools/find-java-homes), each linked into a bundle by
+// wrapkin-bundle (copied or made by jlink where the bundle's own runtime is
+// the point), runs the probe program (test/java/probe), which reports what
+// it was started with.
 
 #include <algorithm>
 #include <chrono>
@@ -130,9 +131,11 @@ class RealJvmTest : public ::testing::Test {
     probe = probeDir();
   }
 
-  // A bundle for `home` running the probe in one of its three shapes.
+  // A bundle for `home` running the probe in one of its three shapes, with
+  // the bundle tool's options `more`: links to the runtime unless they say
+  // otherwise.
   Bundle bundle(const std::string& home, const std::string& shape,
-                const std::vector<std::string>& more = {}) {
+                const std::vector<std::string>& more = {"--link-runtime"}) {
     std::vector<std::string> options{"--java-home",   home,
                                      "--java-option", "-Dtest.plain=1",
                                      "--java-option", "-Dtest.blank=a b",
@@ -209,6 +212,30 @@ TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
                 fs::weakly_canonical(report.property("java.home")));
       EXPECT_EQ((std::vector<std::string>{"default", b.appDir + "/arg"}),
                 report.args);
+    }
+  }
+}
+
+// A runtime of the bundle's own: a copy of the Java home, and one that the
+// home's jlink made with the modules that jdeps found the probe needs (from
+// jmods, or from its own run-time image where it has none).
+TEST_F(RealJvmTest, StartsOnARuntimeOfItsOwn) {
+  const struct {
+    const char* label;
+    std::vector<std::string> options;
+  } runtimes[] = {{"copied", {}}, {"made by jlink", {"--jlink"}}};
+  for (const std::string& home : javaHomes()) {
+    for (const auto& runtime : runtimes) {
+      SCOPED_TRACE(home + ", " + runtime.label);
+      const Bundle b = bundle(home, "jar", runtime.options);
+
+      const ChildResult result = run(b.launcher);
+
+      ASSERT_EQ(0, result.exitCode) << result.describe();
+      const ProbeReport report = parseReport(result.out);
+      EXPECT_TRUE(report.complete) << result.out;
+      EXPECT_EQ(b.root + "/Contents/runtime/Contents/Home",
+                report.property("java.home"));
     }
   }
 }
@@ -383,7 +410,8 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
     const Bundle b = bundle(
         home, "jar",
-        {"--cds", "--java-option", "-Xlog:class+load=info:file=" + loaded});
+        {"--link-runtime", "--cds", "--java-option",
+         "-Xlog:class+load=info:file=" + loaded});
     const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
     const auto cleanStart = [&](const std::string& launcher) {
       const ChildResult result = run(launcher, {}, env);

@@ -8,15 +8,19 @@
 
 #include "ChildProcess.h"
 
-// The launcher executable under test and the source tree; set by the build.
+// The launcher executable under test, the bundle tool and the source tree;
+// set by the build.
 #ifndef WRAPKIN_LAUNCHER
 #error "WRAPKIN_LAUNCHER must name the launcher executable"
+#endif
+#ifndef WRAPKIN_BUNDLE
+#error "WRAPKIN_BUNDLE must name the bundle tool"
 #endif
 #ifndef WRAPKIN_SOURCE_DIR
 #error "WRAPKIN_SOURCE_DIR must name the source tree"
 #endif
 
-// Where tools/make-bundle put a bundle.
+// Where wrapkin-bundle put a bundle.
 struct Bundle {
   std::string root;      // <out>/<name>.app
   std::string launcher;  // <root>/Contents/MacOS/<name>
@@ -31,31 +35,37 @@ inline std::string withoutTrailingNewlines(std::string text) {
   return text;
 }
 
-// Runs one of the project's scripts and returns what it printed; raises with
-// its error output when it fails.
-inline std::string runTool(const std::string& relativePath,
-                           const std::vector<std::string>& args) {
-  std::vector<std::string> argv{std::string(WRAPKIN_SOURCE_DIR) + "/" +
-                                relativePath};
+// Runs `program` and returns what it printed; raises with its error output
+// when it fails.
+inline std::string runProgram(const std::string& program,
+                              const std::vector<std::string>& args) {
+  std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
   const ChildResult result = runChild(argv, ChildEnv::clean());
   if (result.exitCode != 0) {
-    throw std::runtime_error(relativePath + " failed: " + result.describe());
+    throw std::runtime_error(program + " failed: " + result.describe());
   }
   return withoutTrailingNewlines(result.out);
 }
 
+// Runs one of the project's scripts as runProgram does.
+inline std::string runTool(const std::string& relativePath,
+                           const std::vector<std::string>& args) {
+  return runProgram(std::string(WRAPKIN_SOURCE_DIR) + "/" + relativePath,
+                    args);
+}
+
 // Assembles <out>/<name>.app around a copy of the launcher under test with
-// tools/make-bundle, which gets `options` (see its --help) after the name,
-// the launcher and the output folder. `out` should have no symbolic links in
-// it, so that the paths here are the ones the launcher sees.
+// wrapkin-bundle, which gets `options` (see its --help) after the name, the
+// launcher and the output folder. `out` should have no symbolic links in it,
+// so that the paths here are the ones the launcher sees.
 inline Bundle makeBundle(const std::string& out, const std::string& name,
                          const std::vector<std::string>& options) {
   std::vector<std::string> args{"--name",         name,    "--launcher",
                                 WRAPKIN_LAUNCHER, "--out", out};
   args.insert(args.end(), options.begin(), options.end());
   Bundle bundle;
-  bundle.root = runTool("tools/make-bundle", args);
+  bundle.root = runProgram(WRAPKIN_BUNDLE, args);
   bundle.launcher = bundle.root + "/Contents/MacOS/" + name;
   bundle.appDir = bundle.root + "/Contents/app";
   bundle.cfg = bundle.appDir + "/" + name + ".cfg";
@@ -74,7 +84,7 @@ class CanonicalTempDir {
   std::string path_;
 };
 
-// A folder that tools/make-bundle takes for a Java runtime home: only
+// A folder that wrapkin-bundle takes for a Java runtime home: only
 // lib/libjli, a link to `library`, or a text file when `library` is empty.
 inline std::string makeFakeJavaHome(const std::string& home,
                                     const std::string& library) {

@@ -1,0 +1,124 @@
+#include "AppFolder.h"
+
+#include <system_error>
+
+#include "BundleError.h"
+#include "BundleOptions.h"
+#include "FileTree.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isMacro(const std::string& value) {
+  return !value.empty() && value[0] == '$';
+}
+
+bool isJar(const fs::path& path) {
+  return path.extension() == ".jar";
+}
+
+// The absolute path of `value`, with "." and ".." and any trailing "/"
+// taken away, so that its last part is the name the copy gets.
+fs::path sourcePath(const std::string& value) {
+  fs::path path = fs::absolute(value).lexically_normal();
+  if (path.filename().empty()) {
+    path = path.parent_path();
+  }
+  return path;
+}
+
+}  // namespace
+
+AppFolder::AppFolder(const BundleOptions& options) {
+  if (!options.omits("cfg")) {
+    cfgName = options.name + ".cfg";
+  }
+  if (!options.mainJar.empty()) {
+    add(options.mainJar, "--main-jar");
+  }
+  for (const std::string& entry : options.classPath) {
+    add(entry, "--class-path");
+  }
+  for (const std::string& entry : options.modulePath) {
+    add(entry, "--module-path");
+  }
+  if (!options.splash.empty()) {
+    add(options.splash, "--splash");
+  }
+  for (const std::string& file : options.appFiles) {
+    add(file, "--app-file");
+  }
+}
+
+void AppFolder::add(const std::string& value, const char* option) {
+  if (value.empty()) {
+    throw BundleError(std::string(option) + " names no file or folder");
+  }
+  if (isMacro(value) && std::string(option) != "--app-file") {
+    return;
+  }
+  const fs::path source = sourcePath(value);
+  std::error_code error;
+  if (!fs::exists(fs::status(source, error))) {
+    if (isOnDisk(source)) {
+      throw BundleError(
+          std::string(option) + " " + inQuotes(value) + " is a link to " +
+          inQuotes(fs::read_symlink(source, error)) + ", which does not exist");
+    }
+    throw BundleError(std::string(option) + " " + inQuotes(value) +
+                      ": no such file or folder");
+  }
+  const std::string name = source.filename().string();
+  if (name.empty() || name == "..") {
+    throw BundleError(std::string(option) + " " + inQuotes(value) +
+                      " has no name to copy it by");
+  }
+  if (name == cfgName) {
+    throw BundleError(std::string(option) + " " + inQuotes(value) +
+                      " has the name of the bundle's configuration file");
+  }
+  for (const Input& input : inputs) {
+    if (input.name != name) {
+      continue;
+    }
+    if (input.source == source) {
+      return;  // named twice, copied once
+    }
+    throw BundleError("two inputs are named " + inQuotes(name) + ": " +
+                      inQuotes(input.source) + " and " + inQuotes(source));
+  }
+  inputs.push_back({source, name});
+}
+
+std::string AppFolder::cfgValue(const std::string& value) {
+  if (isMacro(value)) {
+    return value;
+  }
+  return "$APPDIR/" + sourcePath(value).filename().string();
+}
+
+std::vector<fs::path> AppFolder::classArchives() const {
+  std::vector<fs::path> archives;
+  for (const Input& input : inputs) {
+    std::error_code error;
+    if (isJar(input.source) && fs::is_regular_file(input.source, error)) {
+      archives.push_back(input.source);
+    } else if (fs::is_directory(input.source, error)) {
+      archives.push_back(input.source);
+      for (const fs::directory_entry& entry :
+           fs::directory_iterator(input.source, error)) {
+        if (isJar(entry.path()) && entry.is_regular_file(error)) {
+          archives.push_back(entry.path());
+        }
+      }
+    }
+  }
+  return archives;
+}
+
+void AppFolder::copyInto(const fs::path& appDir) const {
+  for (const Input& input : inputs) {
+    copyTree(input.source, appDir / input.name);
+  }
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct BundleOptions;
+
+// What goes into Contents/app: the jars, folders and files the options
+// name, each under its own name, all found on disk before anything is built.
+class AppFolder {
+ public:
+  // Raises BundleError for an input that is missing or a dangling link, and
+  // for two inputs of one name.
+  explicit AppFolder(const BundleOptions& options);
+
+  // How the configuration names the value of an entry option: "$APPDIR/"
+  // and the name of its copy, or the value itself when it starts with "$".
+  static std::string cfgValue(const std::string& value);
+
+  // What jdeps can analyse: the inputs that are folders or jars, and the
+  // jars right inside such folders (a module path folder holds jars).
+  std::vector<std::filesystem::path> classArchives() const;
+
+  // Copies every input into `appDir`, following links.
+  void copyInto(const std::filesystem::path& appDir) const;
+
+ private:
+  struct Input {
+    std::filesystem::path source;  // absolute
+    std::string name;
+  };
+
+  void add(const std::string& value, const char* option);
+
+  std::vector<Input> inputs;
+  std::string cfgName;  // the configuration's own file, unless omitted
+};

@@ -1,0 +1,89 @@
+#include "BundleOptions.h"
+
+const char* const kBundleUsage = R"(Usage: wrapkin-bundle --name NAME [options]
+
+Assembles OUT/NAME.app and prints its path:
+  Contents/MacOS/NAME              a copy of the launcher executable
+  Contents/app/NAME.cfg            the launcher configuration
+  Contents/app/...                 copies of the jars, folders and files
+  Contents/runtime/Contents/Home   the Java runtime
+  Contents/Resources/ICON.icns     the icon (--icon)
+  Contents/Info.plist              the bundle description
+It builds the bundle in a hidden folder beside it and puts it in place only
+when it is complete, replacing an earlier one. On failure it prints one line
+on standard error, exits with 1 and leaves OUT as it was.
+
+Bundle:
+  --name NAME            bundle and launcher name; not empty, no "/"
+  --launcher EXE         launcher executable to copy (default: the one
+                         installed with this tool, in ../libexec/wrapkin
+                         from its folder, or else beside it)
+  -o, --out DIR          folder that receives NAME.app (default: .)
+  --identifier ID        CFBundleIdentifier: ASCII letters, digits, "-" and
+                         "." (default: "wrapkin." and NAME, with any other
+                         character made "-")
+  --version V            CFBundleShortVersionString, CFBundleVersion and
+                         app.version
+  --icon FILE.icns       copied into Contents/Resources, named by
+                         CFBundleIconFile
+
+Runtime:
+  --java-home DIR        Java runtime to bundle (default: the runtime of the
+                         `java` on the PATH). By default the bundle gets a
+                         copy of it: links that lead inside DIR stay links,
+                         links that lead out of it are copied as what they
+                         point to, and links that lead nowhere are left out.
+  --jlink [MODULE,...]   instead, a runtime made by DIR's jlink with
+                         --strip-debug --no-header-files --no-man-pages, from
+                         DIR's jmods or from DIR itself when its jlink can
+                         link from its own run-time image. Without MODULEs:
+                         the modules that DIR's `jdeps --print-module-deps`
+                         finds the application's jars and folders need.
+  --link-runtime         instead, links to DIR's entries: quick, for tests,
+                         and the bundle breaks when DIR goes
+  On Linux the runtime gets lib/libjli.dylib, a link to lib/libjli.so: the
+  launcher looks for the macOS name.
+
+Application (each a line of the configuration):
+  --main-jar JAR         app.mainjar
+  --class-path ENTRY     app.classpath (repeatable)
+  --main-class CLASS     app.mainclass
+  --module-path ENTRY    app.modulepath (repeatable)
+  --main-module MODULE   app.mainmodule (MODULE or MODULE/CLASS)
+  --app-runtime DIR      app.runtime
+  --splash FILE          app.splash, the image shown while the JVM starts
+  --user-options         app.user-options=$CONFIGDIR/NAME.cfg: a file in
+                         which a user can add JVM options
+  --cds                  class-data sharing for a faster start, on runtimes
+                         from 13 on: app.cds=$CACHEDIR/NAME.jsa and the
+                         options of AppCDSJavaOptions and
+                         AppCDSGenerateCacheJavaOptions for the runtime's
+                         version (see docs/CLASS-DATA.md)
+  --java-option OPTION   one java-options line (repeatable)
+  --argument ARG         one arguments line, a default argument (repeatable)
+  --app-file PATH        copy PATH into Contents/app without naming it
+                         in the configuration (repeatable)
+
+  A JAR, ENTRY or FILE is copied into Contents/app, following links, and
+  written as "$APPDIR/<its name>". A value that starts with "$" is written
+  as given, so "$APPDIR/lib/x.jar" or "$ROOTDIR/..." pass through; any
+  other value must name a file or folder.
+  Options take their value as the next argument or after "=".
+
+Signing:
+  --entitlements         write NAME.entitlements beside the bundle, with what
+                         a JVM needs under the hardened runtime: JIT,
+                         unsigned executable memory, and library validation
+                         off for JNI libraries
+  --sign IDENTITY        on macOS, sign with codesign --force --timestamp
+                         --options runtime and those entitlements, inside
+                         out: the runtime's libraries and executables and
+                         the app folder's libraries, then the launcher, then
+                         the bundle (implies --entitlements)
+
+Broken bundles, for tests:
+  --cfg FILE             use FILE ("-" for stdin) as the configuration,
+                         instead of the application options above
+  --omit PART            leave out a part (repeatable): launcher, cfg,
+                         runtime, or jli (the runtime without its libjli)
+)";

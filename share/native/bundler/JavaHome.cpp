@@ -1,0 +1,164 @@
+#include "JavaHome.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "BundleError.h"
+#include "BundlerPlatform.h"
+#include "Subprocess.h"
+
+namespace fs = std::filesystem;
+
+namespace JavaHome {
+
+namespace {
+
+// The first executable `java` in a folder of the PATH.
+fs::path javaOnPath() {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const fs::path java = fs::path(folder.empty() ? "." : folder) / "java";
+    std::error_code error;
+    if (fs::is_regular_file(java, error) &&
+        (fs::status(java, error).permissions() & fs::perms::owner_exec) !=
+            fs::perms::none) {
+      return java;
+    }
+  }
+  throw BundleError("no --java-home given and no `java` on the PATH");
+}
+
+// The runtime's own word for its home: a `java` on the PATH may be a stub or
+// a chain of links that leads elsewhere than to a runtime's bin folder.
+std::string reportedHome(const fs::path& java) {
+  const ProgramResult settings = runProgramOrFail(
+      {java.string(), "-XshowSettings:properties", "-version"});
+  std::istringstream lines(settings.err);
+  const std::string key = "java.home = ";
+  for (std::string line; std::getline(lines, line);) {
+    const std::string::size_type at = line.find(key);
+    if (at != std::string::npos) {
+      return line.substr(at + key.size());
+    }
+  }
+  throw BundleError(inQuotes(java.string()) + " does not report its java.home");
+}
+
+fs::path tool(const fs::path& home, const std::string& name,
+              const std::string& purpose) {
+  const fs::path path = home / "bin" / name;
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) {
+    throw BundleError(inQuotes(home.string()) + " has no bin/" + name + " " +
+                      purpose);
+  }
+  return path;
+}
+
+std::string trimmed(const std::string& text) {
+  const std::string::size_type first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) {
+    return "";
+  }
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// jlink names its capabilities at the end of its help text, which follows
+// the JVM's locale.
+constexpr char kLinksFromImage[] = "Linking from run-time image enabled";
+
+}  // namespace
+
+fs::path find(const std::string& given) {
+  const std::string home = given.empty() ? reportedHome(javaOnPath()) : given;
+  std::error_code error;
+  const fs::path resolved = fs::canonical(home, error);
+  if (error || !fs::is_directory(resolved, error)) {
+    throw BundleError("no Java runtime folder at " + inQuotes(home));
+  }
+  const std::string library =
+      std::string("lib/") + BundlerPlatform::runtimeLibraryName;
+  if (!fs::is_regular_file(resolved / library, error)) {
+    throw BundleError(inQuotes(resolved.string()) + " holds no " + library);
+  }
+  return resolved;
+}
+
+std::string featureVersion(const fs::path& home) {
+  const fs::path release = home / "release";
+  std::ifstream in(release);
+  if (!in) {
+    const int reason = errno;
+    throw BundleError(
+        "cannot read " + inQuotes(release.string()) +
+        ", which names the runtime's version: " + std::strerror(reason));
+  }
+  const std::string key = "JAVA_VERSION=";
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, key.size(), key) != 0) {
+      continue;
+    }
+    std::string version = line.substr(key.size());
+    version.erase(0, version.find_first_not_of('"'));
+    // Before 9, releases were numbered 1.<feature>.
+    if (version.compare(0, 2, "1.") == 0) {
+      version.erase(0, 2);
+    }
+    version = version.substr(0, version.find_first_not_of("0123456789"));
+    if (!version.empty()) {
+      return version;
+    }
+  }
+  throw BundleError(inQuotes(release.string()) + " names no JAVA_VERSION");
+}
+
+void checkCanLink(const fs::path& home) {
+  const fs::path jlink = tool(home, "jlink", "to link a runtime with");
+  std::error_code error;
+  if (fs::is_directory(home / "jmods", error)) {
+    return;
+  }
+  const ProgramResult help =
+      runProgram({jlink.string(), "-J-Duser.language=en", "--help"});
+  if (help.out.find(kLinksFromImage) == std::string::npos) {
+    throw BundleError(inQuotes(home.string()) +
+                      " cannot link a runtime: it has no jmods folder, and "
+                      "its jlink cannot link from its own run-time image");
+  }
+}
+
+std::string moduleDeps(const fs::path& home,
+                       const std::vector<fs::path>& archives) {
+  if (archives.empty()) {
+    throw BundleError(
+        "--jlink has no jars or folders to find the modules in: name them, "
+        "--jlink MODULE,...");
+  }
+  std::vector<std::string> argv{
+      tool(home, "jdeps",
+           "to find the modules with: name them, --jlink MODULE,...")
+          .string(),
+      "--print-module-deps", "--ignore-missing-deps", "--multi-release",
+      featureVersion(home)};
+  for (const fs::path& archive : archives) {
+    argv.push_back(archive.string());
+  }
+  const ProgramResult deps = runProgramOrFail(argv);
+  // Warnings may come first; the list is the last line.
+  std::string list = trimmed(deps.out);
+  list = trimmed(list.substr(list.find_last_of('\n') + 1));
+  if (list.empty() || list.find_first_not_of(
+                          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                          "0123456789._,") != std::string::npos) {
+    throw BundleError(inQuotes(argv[0]) +
+                      " printed no module list: " + deps.firstLine());
+  }
+  return list;
+}
+
+}  // namespace JavaHome

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The Java runtime home a bundle's runtime is made from.
+namespace JavaHome {
+
+// `given` with links resolved, or, when it is empty, the home of the `java`
+// on the PATH as that runtime reports it. Raises BundleError when it is no
+// folder or holds no lib/<the runtime library>.
+std::filesystem::path find(const std::string& given);
+
+// The feature release in the home's `release` file (JAVA_VERSION="17.0.2"
+// is "17"). Raises BundleError when the file cannot be read or names none.
+std::string featureVersion(const std::filesystem::path& home);
+
+// Raises BundleError, saying why, unless the home's jlink can link a
+// runtime: from the home's jmods, or else from its own run-time image.
+void checkCanLink(const std::filesystem::path& home);
+
+// The modules that the home's jdeps finds `archives` need, comma-separated.
+std::string moduleDeps(const std::filesystem::path& home,
+                       const std::vector<std::filesystem::path>& archives);
+
+}  // namespace JavaHome

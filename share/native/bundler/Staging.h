@@ -1,0 +1,40 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A hidden folder beside the bundle in which it is built, so that a failed
+// run leaves nothing half-made and an earlier bundle in place. Unless
+// committed, it goes with everything in it, and with the output folders it
+// created.
+class Staging {
+ public:
+  // Creates the output folder when needed, and the staging folder in it.
+  // Raises BundleError when the output folder cannot be written.
+  Staging(const std::filesystem::path& outDir, const std::string& name);
+  Staging(const Staging&) = delete;
+  Staging& operator=(const Staging&) = delete;
+  ~Staging();
+
+  // Where the bundle is built.
+  const std::filesystem::path& bundle() const { return staged; }
+
+  // Where to build a file that goes beside the bundle.
+  std::filesystem::path beside(const std::string& fileName) const;
+
+  // Moves the files built beside() and the bundle into the output folder,
+  // the bundle replacing an earlier one, and returns the bundle's path.
+  std::filesystem::path commit(const std::vector<std::string>& besideFiles);
+
+ private:
+  void create();
+  void removeCreatedFolders();
+
+  std::filesystem::path out;
+  std::string bundleName;
+  std::filesystem::path folder;
+  std::filesystem::path staged;
+  std::vector<std::filesystem::path> createdFolders;  // outermost first
+  bool committed = false;
+};

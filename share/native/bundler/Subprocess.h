@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What a program printed and how it ended.
+struct ProgramResult {
+  int exitCode = -1;  // -1 when a signal ended it
+  std::string out;
+  std::string err;
+
+  // The first line the program printed on standard error, else on standard
+  // output: what a one-line message can quote of a failed run.
+  std::string firstLine() const;
+};
+
+// Runs `argv[0]` (a path, not looked up on the PATH) with `argv` and this
+// process's environment, standard input empty, and waits for it. Raises
+// BundleError only when it cannot be started.
+ProgramResult runProgram(const std::vector<std::string>& argv);
+
+// Runs the program as runProgram does and raises BundleError naming it with
+// the first line of its output when it does not exit with 0.
+ProgramResult runProgramOrFail(const std::vector<std::string>& argv);
