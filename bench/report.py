@@ -346,6 +346,27 @@ def notes(f):
         " than `std::getline`; what it adds is a string of its own for every recognised"
         " value in the configuration's maps." % (
             "met" if worst <= GOAL_PARSE else "missed", worst))
+    for r in f["cds"]:
+        major = int(version_key(r["version"])[0])
+        out.append(
+            "- **Class-data sharing, Java %s** (%s: %.2fx per round, goal %.1fx)."
+            " The archive spares the loading, verifying%s of the classes: %s ms"
+            " against %s ms. %s The first start only writes the class list (%.2fx a"
+            " plain start); the archive of %.1f MiB is made after it, in the background."
+            " After `cp -R` the copy's first start is a first start again (%s ms), and"
+            " its next ones map an archive of its own (%s ms)." % (
+                r["version"], verdict_word(r["verdict"]),
+                r["speedup"][0], r["goal"],
+                " and, from Java 24 on, the linking" if major >= 24 else " and parsing",
+                fmt_ms(r["with"]["median"]), fmt_ms(r["plain"]["median"]),
+                "What is left is the JVM's own start and the interpreter running the"
+                " application's first code, which no archive of classes shortens; from"
+                " Java 24 on the archive also holds the classes linked ahead of time."
+                if major < 24 else
+                "Ahead-of-time linking spares the resolution of the classes' references"
+                " too.",
+                r["first_ratio"][0], r["size"] / 1048576.0, fmt_ms(r["copy_first"]),
+                fmt_ms(r["copy_second"])))
     return out
 
 
@@ -357,6 +378,9 @@ def main():
     parser.add_argument("--java", default="unknown")
     parser.add_argument("--quick", default="false")
     parser.add_argument("--load-before", default="unknown")
+    # For writing the report again from the results of an earlier run.
+    parser.add_argument("--load-after", default=None)
+    parser.add_argument("--date", default=None)
     args = parser.parse_args()
     results = args.results
 
@@ -489,7 +513,8 @@ def main():
         mixed_rss[-1][1] / mib))
 
     # --- docs/PERFORMANCE.md --------------------------------------------------
-    now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    now = args.date or datetime.datetime.now(datetime.timezone.utc).strftime(
+        "%Y-%m-%d %H:%M UTC")
     md = []
     md.append("# Performance\n")
     md.append("What the launcher costs at start-up, measured by `bench/run` (one command"
@@ -727,7 +752,8 @@ def main():
         ["CPU", "%s, %d cores" % (cpu_model(), os.cpu_count() or 0)],
         ["Compiler", args.compiler],
         ["Java", args.java],
-        ["Load average before / after", "%s / %s" % (args.load_before, load_average())],
+        ["Load average before / after", "%s / %s" % (
+            args.load_before, args.load_after or load_average())],
     ]))
     md.append("")
     md.append("Noise: between the quartiles, the per-round launcher/floor ratio spread over"
