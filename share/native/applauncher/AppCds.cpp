@@ -20,15 +20,6 @@ const char kClassListOption[] = "-XX:DumpLoadedClassList=";
 // copies of an application and its last updates, each with its archive.
 constexpr std::size_t kKeptCacheFolders = 8;
 
-std::vector<std::string> sectionOptions(
-    const CfgFile& cfgFile, const CfgFile::Id<CfgFile::SectionNameTag>& name) {
-  const CfgFile::Properties& section = cfgFile.getProperties(name);
-  const CfgFile::Properties::const_iterator options =
-      section.find(PropertyName::javaOptions);
-  return options == section.end() ? std::vector<std::string>()
-                                  : options->second;
-}
-
 std::vector<std::string> withPathReplaced(std::vector<std::string> options,
                                           const std::string& path,
                                           const std::string& replacement) {
@@ -74,7 +65,8 @@ AppCds AppCds::plan(const CfgFile& cfgFile, const std::string& javaHome,
     }
     const std::string why = AppCdsStore::whyIncomplete(cds.archive);
     if (why.empty()) {
-      cds.options = sectionOptions(cfgFile, SectionName::AppCDSJavaOptions);
+      cds.options = cfgFile.getValues(SectionName::AppCDSJavaOptions,
+                                      PropertyName::javaOptions);
       LOG_TRACE("Class-data archive \""
                 << cds.archive << "\" is complete: adding the options of \""
                 << SectionName::AppCDSJavaOptions.name() << "\" section");
@@ -121,8 +113,8 @@ AppCds AppCds::plan(const CfgFile& cfgFile, const std::string& javaHome,
 
 bool AppCds::prepareMaking(const CfgFile& cfgFile,
                            const std::string& javaHome) {
-  const std::vector<std::string> generating =
-      sectionOptions(cfgFile, SectionName::AppCDSGenerateCacheJavaOptions);
+  const std::vector<std::string> generating = cfgFile.getValues(
+      SectionName::AppCDSGenerateCacheJavaOptions, PropertyName::javaOptions);
   if (generating.empty()) {
     LOG_TRACE("No class-data options: \""
               << SectionName::AppCDSGenerateCacheJavaOptions.name()
@@ -142,7 +134,8 @@ bool AppCds::prepareMaking(const CfgFile& cfgFile,
                 << "\" from a class list with");
       return false;
     }
-    useOptions = sectionOptions(cfgFile, SectionName::AppCDSJavaOptions);
+    useOptions = cfgFile.getValues(SectionName::AppCDSJavaOptions,
+                                   PropertyName::javaOptions);
   }
   if (!AppCdsStore::lockForMaking(archive)) {
     LOG_TRACE("No class-data options: cannot lock archive \"" << archive

@@ -112,16 +112,6 @@ void warnAboutIncompleteConfig(const CfgFile& cfgFile) {
   }
 }
 
-// The "java-options" of the "JavaOptions" section; none when absent.
-std::vector<std::string> javaOptionsOf(const CfgFile& cfgFile) {
-  const CfgFile::Properties& javaOptions =
-      cfgFile.getProperties(SectionName::JavaOptions);
-  const CfgFile::Properties::const_iterator found =
-      javaOptions.find(PropertyName::javaOptions);
-  return found != javaOptions.end() ? found->second
-                                    : std::vector<std::string>();
-}
-
 // Appends `options` to the configuration's own JVM options. The JVM takes
 // the last of a repeated option, so what comes later wins.
 void appendJavaOptions(CfgFile& cfgFile,
@@ -129,7 +119,8 @@ void appendJavaOptions(CfgFile& cfgFile,
   if (options.empty()) {
     return;
   }
-  std::vector<std::string> all = javaOptionsOf(cfgFile);
+  std::vector<std::string> all =
+      cfgFile.getValues(SectionName::JavaOptions, PropertyName::javaOptions);
   all.insert(all.end(), options.begin(), options.end());
   cfgFile.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions,
                            all);
@@ -182,7 +173,8 @@ std::vector<std::string> userJavaOptions(const CfgFile& cfgFile,
   LOG_TRACE("Reading user options file \"" << path << "\"");
   const CfgFile userOptions = CfgFile::load(path).expandMacros(macros);
   traceIgnoredUserOptions(userOptions, path);
-  return javaOptionsOf(userOptions);
+  return userOptions.getValues(SectionName::JavaOptions,
+                               PropertyName::javaOptions);
 }
 
 }  // namespace

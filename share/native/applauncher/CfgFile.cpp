@@ -40,8 +40,7 @@ constexpr CfgFile::Id<CfgFile::PropertyNameTag> memory("app.memory");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> arguments("arguments");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> javaOptions("java-options");
 constexpr CfgFile::Id<CfgFile::PropertyNameTag> cds("app.cds");
-constexpr CfgFile::Id<CfgFile::PropertyNameTag> userOptions(
-    "app.user-options");
+constexpr CfgFile::Id<CfgFile::PropertyNameTag> userOptions("app.user-options");
 }  // namespace PropertyName
 
 namespace {
@@ -423,6 +422,15 @@ void CfgFile::expandInPlace(const Macros& macros) {
       }
     }
   }
+}
+
+std::vector<std::string> CfgFile::getValues(
+    const Id<SectionNameTag>& sectionName,
+    const Id<PropertyNameTag>& name) const {
+  const Properties& section = getProperties(sectionName);
+  const Properties::const_iterator property = section.find(name);
+  return property == section.end() ? std::vector<std::string>()
+                                   : property->second;
 }
 
 bool CfgFile::anyValueContains(const std::string& text) const {

@@ -57,6 +57,11 @@ class CfgFile {
   // The section's properties, or an empty map for an absent section.
   const Properties& getProperties(const Id<SectionNameTag>& sectionName) const;
 
+  // The values of property `name` of the section; none when either is
+  // absent.
+  std::vector<std::string> getValues(const Id<SectionNameTag>& sectionName,
+                                     const Id<PropertyNameTag>& name) const;
+
   // Whether some value of some property holds `text`.
   bool anyValueContains(const std::string& text) const;
 
@@ -88,7 +93,8 @@ namespace SectionName {
 extern const CfgFile::Id<CfgFile::SectionNameTag> Application;
 extern const CfgFile::Id<CfgFile::SectionNameTag> JavaOptions;
 extern const CfgFile::Id<CfgFile::SectionNameTag> AppCDSJavaOptions;
-extern const CfgFile::Id<CfgFile::SectionNameTag> AppCDSGenerateCacheJavaOptions;
+extern const CfgFile::Id<CfgFile::SectionNameTag>
+    AppCDSGenerateCacheJavaOptions;
 extern const CfgFile::Id<CfgFile::SectionNameTag> ArgOptions;
 }  // namespace SectionName
 
