@@ -137,7 +137,7 @@ TEST(FileUtilsTest, ReportsRemovedWorkingDir) {
     FileUtils::toAbsolutePath("x");
     ADD_FAILURE() << "no exception";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ("UnixFileUtils.cpp(58) at toAbsolutePath(): " + raw, e.what());
+    EXPECT_EQ("UnixFileUtils.cpp(59) at toAbsolutePath(): " + raw, e.what());
     EXPECT_EQ(raw, dynamic_cast<const WkErrorBase&>(e).rawMessage());
   }
 }

@@ -1,7 +1,6 @@
 #include "CacheDir.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -20,12 +19,6 @@ constexpr std::int64_t kUseResolutionNs = std::int64_t(3600) * 1000000000;
 bool isKeyName(const std::string& name) {
   return name.size() == 16 &&
          name.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-std::int64_t nowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
 }
 
 }  // namespace
@@ -50,7 +43,8 @@ std::string forBundle(const std::string& launcherName,
 
 void markUsed(const std::string& keyDir) {
   const FileUtils::FileStatus status = FileUtils::getFileStatus(keyDir);
-  if (status.isDirectory && nowNs() - status.modifiedNs > kUseResolutionNs) {
+  if (status.isDirectory &&
+      FileUtils::modifiedAgoNs(status) > kUseResolutionNs) {
     FileUtils::touch(keyDir);
   }
 }

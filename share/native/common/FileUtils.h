@@ -71,6 +71,9 @@ struct FileStatus {
 
 FileStatus getFileStatus(const std::string& path);
 
+// How long ago the file of `status` was modified, in nanoseconds.
+std::int64_t modifiedAgoNs(const FileStatus& status);
+
 // Creates `path` and the folders above it that are missing, for the user
 // alone (mode 0700). False, with the system's reason in `failure`, when
 // `path` cannot be had as a folder.

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -294,11 +293,7 @@ bool isBeingMade(const std::string& archive) {
 bool failedRecently(const std::string& archive) {
   const FileUtils::FileStatus status =
       FileUtils::getFileStatus(failureOf(archive));
-  const std::int64_t now =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(
-          std::chrono::system_clock::now().time_since_epoch())
-          .count();
-  return status.exists && now - status.modifiedNs < kFailureMemoryNs;
+  return status.exists && FileUtils::modifiedAgoNs(status) < kFailureMemoryNs;
 }
 
 bool lockForMaking(const std::string& archive) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -32,7 +33,7 @@ std::string stripExeSuffix(const std::string& path) {
   return path;
 }
 
-// The raise positions of the two errors below (lines 52 and 58) are part of
+// The raise positions of the two errors below (lines 53 and 59) are part of
 // the message that the log shows with WRAPKIN_DEBUG on: keep them in place.
 //
 // A working directory deeper than the first buffer is not a failure: the
@@ -185,6 +186,14 @@ FileStatus getFileStatus(const std::string& path) {
       static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + modified.tv_nsec;
   status.inode = static_cast<std::uint64_t>(st.st_ino);
   return status;
+}
+
+std::int64_t modifiedAgoNs(const FileStatus& status) {
+  const std::int64_t now =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::system_clock::now().time_since_epoch())
+          .count();
+  return now - status.modifiedNs;
 }
 
 bool createDirectories(const std::string& path, std::string& failure) {
