@@ -17,6 +17,7 @@
 
 #include "BundleTool.h"
 #include "ChildProcess.h"
+#include "ClassDataArchives.h"
 
 namespace fs = std::filesystem;
 
@@ -364,39 +365,6 @@ int javaMajorVersion(const std::string& home) {
   return 0;
 }
 
-// The archives completed under `cache`, once no start or background dump
-// is making one (the dump runs after its start has ended); none when that
-// takes more than two minutes.
-std::vector<std::string> completedArchives(const std::string& cache) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  for (;;) {
-    std::vector<std::string> archives;
-    bool making = false;
-    std::error_code ignored;
-    for (fs::recursive_directory_iterator it(cache, ignored), end; it != end;
-         it.increment(ignored)) {
-      const std::string path = it->path().string();
-      const auto endsWith = [&](const std::string& suffix) {
-        return path.size() > suffix.size() &&
-               path.compare(path.size() - suffix.size(), suffix.size(),
-                            suffix) == 0;
-      };
-      making = making || endsWith(".lock");
-      if (endsWith(".done")) {
-        archives.push_back(path.substr(0, path.size() - 5));
-      }
-    }
-    if (!making) {
-      return archives;
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      return {};
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-}
-
 // With --cds, the first start records its classes and the archive is made
 // after it; later starts map it. Nothing about it reaches the application's
 // output, and a bad or unfitting archive never reaches the runtime.
@@ -456,6 +424,45 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     ASSERT_EQ(2u, completedArchives(cache).size());
     cleanStart(copied);
     EXPECT_TRUE(mapped());
+  }
+}
+
+// A user's own -Xmx40g turns compressed object pointers off, which an
+// archive records: the start gets a key, and an archive, of its own, and
+// the runtime maps it.
+TEST_F(RealJvmTest, AUsersOwnJvmOptionsGetAnArchiveThatFits) {
+  const std::string config = tmp.path() + "/config";
+  const std::string userOptions = config + "/Probe/Probe.cfg";
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    if (javaMajorVersion(home) < 13) {
+      continue;
+    }
+    fs::remove(userOptions);
+    const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
+    const Bundle b =
+        bundle(home, "jar", {"--link-runtime", "--cds", "--user-options"});
+    const ChildEnv env = ChildEnv::clean()
+                             .set("XDG_CACHE_HOME", cache)
+                             .set("XDG_CONFIG_HOME", config);
+    const auto start = [&] {
+      const ChildResult result = run(b.launcher, {}, env);
+      EXPECT_EQ(0, result.exitCode) << result.describe();
+      return parseReport(result.out);
+    };
+    start();
+    ASSERT_EQ(1u, completedArchives(cache).size());
+    EXPECT_NE(std::string::npos,
+              start().property("java.vm.info").find("sharing"));
+
+    fs::create_directories(fs::path(userOptions).parent_path());
+    std::ofstream(userOptions) << "[JavaOptions]\njava-options=-Xmx40g\n";
+    start();
+    ASSERT_EQ(2u, completedArchives(cache).size());
+    const ProbeReport report = start();
+    EXPECT_GT(report.maxMemory, 32LL << 30);
+    EXPECT_NE(std::string::npos, report.property("java.vm.info").find("sharing"))
+        << report.property("java.vm.info");
   }
 }
 
