@@ -1,5 +1,7 @@
 #include "CfgText.h"
 
+#include <algorithm>
+
 #include "AppFolder.h"
 #include "BundleOptions.h"
 
@@ -103,7 +105,11 @@ CfgText launcherConfig(const BundleOptions& o, int javaFeature) {
   cfg.section("JavaOptions").addEach("java-options", o.javaOptions);
   cfg.section("ArgOptions").addEach("arguments", o.arguments);
   if (o.cds) {
-    addClassDataSharing(cfg, "$CACHEDIR/" + o.name + ".jsa", javaFeature);
+    // The runtime takes a ":" in an archive's path for the end of the path;
+    // the Finder stores a "/" of a name as one.
+    std::string archiveName = o.name;
+    std::replace(archiveName.begin(), archiveName.end(), ':', '_');
+    addClassDataSharing(cfg, "$CACHEDIR/" + archiveName + ".jsa", javaFeature);
   }
   return cfg;
 }
