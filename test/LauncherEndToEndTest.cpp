@@ -695,6 +695,13 @@ TEST_F(LauncherEndToEndTest, TheProcessLeftBehindIsSmallAndEndsOnSigterm) {
             descriptors);
 #endif
 
+  // Meanwhile another start finds the archive being made.
+  ASSERT_EQ(0, run(b, {}, withCache).exitCode);
+  EXPECT_EQ((std::vector<std::string>{b.launcher, args.at(1), "-Xmx64m",
+                                      "-Dwrapkin.app-path=" + b.launcher,
+                                      "a.B"}),
+            fakeJliArgs(calls().at(0)));
+
   ASSERT_EQ(0, kill(waiter, SIGTERM));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (isGroupAlive(waiter) && std::chrono::steady_clock::now() < deadline) {
