@@ -379,7 +379,9 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     const Bundle b = bundle(
         home, "jar",
         {"--link-runtime", "--cds", "--java-option",
-         "-Xlog:class+load=info:file=" + loaded});
+         // Without rotation: JVMs that start at once would rename the
+         // file under each other.
+         "-Xlog:class+load=info:file=" + loaded + "::filecount=0"});
     const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
     const auto cleanStart = [&](const std::string& launcher) {
       const ChildResult result = run(launcher, {}, env);
@@ -409,10 +411,10 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
 
     // Truncated: the runtime gets the options that make it anew.
     fs::resize_file(made[0], 100 * 1024);
-    EXPECT_NE(
-        std::string::npos,
-        traced(b.launcher)
-            .find("\"" + made[0] + "\" not as the launcher completed it"));
+    const std::string trace = traced(b.launcher);
+    EXPECT_NE(std::string::npos,
+              trace.find("\"" + made[0] + "\" not as the launcher completed it"))
+        << trace;
     EXPECT_EQ(made, completedArchives(cache));
 
     // A copy of the bundle makes an archive of its own.
