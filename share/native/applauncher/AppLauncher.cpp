@@ -262,6 +262,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
         "on unchanged");
     const AppCds cds =
         AppCds::resumeAfterRestart(cfgFile, javaHome, restartCommandLine);
+    // The configuration the command line came from, which the dump needs.
     appendJavaOptions(cfgFile, cds.javaOptions());
     appendJavaOptions(cfgFile, userOptions);
     cds.completeAtExit(cfgFile);
