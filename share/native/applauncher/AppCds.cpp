@@ -54,7 +54,7 @@ std::vector<std::string> foldersToTrust(const std::string& archive,
   const std::string launcherFolder = FileUtils::dirname(cacheDir);
   if (!cacheDir.empty() &&
       tstrings::startsWith(folder, launcherFolder + "/")) {
-    while (folder != launcherFolder) {
+    while (folder.size() > launcherFolder.size()) {
       folder = FileUtils::dirname(folder);
       folders.push_back(folder);
     }
