@@ -20,4 +20,6 @@ std::string getUserConfigDir() {
   return underHome("Library/Application Support");
 }
 
+std::string getUserLogDir() { return underHome("Library/Logs"); }
+
 }  // namespace SysInfo
