@@ -203,9 +203,10 @@ TEST(CfgFileTest, LoadNamesWhatItDoesNotKnowWhenAsked) {
       const DefaultAppenderScope recording(recorder);
       loaded = dump(CfgFile::load(path, unknownNames));
     }
-    EXPECT_EQ("[Application] app.mainclass=<a.B>\n"
-              "[JavaOptions] java-options=<-Xmx1g>\n",
-              loaded);
+    EXPECT_EQ(
+        "[Application] app.mainclass=<a.B>\n"
+        "[JavaOptions] java-options=<-Xmx1g>\n",
+        loaded);
     std::vector<std::string> messages;
     for (const std::string& event : recorder.events) {
       messages.push_back(event.substr(0, event.find(' ')) +
@@ -214,9 +215,11 @@ TEST(CfgFileTest, LoadNamesWhatItDoesNotKnowWhenAsked) {
     const std::vector<std::string> expected{
         "WARNING Line 1" + file + "ignored: it comes before the first section",
         "WARNING Unknown key \"app.mainclas\" in \"Application\" section at "
-        "line 3" + file + "ignored",
+        "line 3" +
+            file + "ignored",
         "WARNING Unknown key \"app.mainjar \" in \"Application\" section at "
-        "line 4" + file + "ignored",
+        "line 4" +
+            file + "ignored",
         "WARNING Unknown section \"Aplication\" at line 6" + file +
             "ignored with its lines",
     };

@@ -323,8 +323,8 @@ TEST_F(RealJvmTest, AFailedStartFromTheFinderShowsTheRuntimesWords) {
         EXPECT_EQ(0u, alert.rfind("Probe: Failed to launch JVM\n\n", 0))
             << alert;
         EXPECT_NE(std::string::npos, alert.find(row.said)) << alert;
-        EXPECT_TRUE(endsWith(
-            alert, "\n\nThe full log is in \"" + logPath + "\".\n"))
+        EXPECT_TRUE(
+            endsWith(alert, "\n\nThe full log is in \"" + logPath + "\".\n"))
             << alert;
       }
 

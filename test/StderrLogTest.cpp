@@ -36,8 +36,9 @@ TEST(StderrLogTest, LastLinesKeepWhatAPersonShouldRead) {
       {"no empty lines, no stack frames, no CR",
        {"Exc: x\r\n\tat a.B.c(B.java)\n\r\n\n\t... 3 more\nCause: y\r\n"},
        {"Exc: x", "Cause: y"}},
-      {"long lines cut", {"123456789\nabcdefghij", "klm"}, {"12345678",
-                                                            "abcdefgh"}},
+      {"long lines cut",
+       {"123456789\nabcdefghij", "klm"},
+       {"12345678", "abcdefgh"}},
   };
   for (const auto& row : rows) {
     LastLines lastLines(3, 8);
@@ -65,8 +66,7 @@ class StderrLogEndToEndTest : public ::testing::Test {
         alerts(tmp.path() + "/alerts"),
         b(makeBundle(tmp.path(), "Tool",
                      {"--java-home",
-                      makeFakeJavaHome(tmp.path() + "/fake-jli",
-                                       FAKE_JLI_PATH),
+                      makeFakeJavaHome(tmp.path() + "/fake-jli", FAKE_JLI_PATH),
                       "--main-class", "a.B"})) {}
 
   // A start from the Finder whose runtime writes `size` bytes to standard
@@ -112,10 +112,10 @@ TEST_F(StderrLogEndToEndTest, AStartsLogEndsAtTheBound) {
   EXPECT_EQ(written.substr(0, kept.size() - 1),
             kept.substr(0, kept.size() - 1));
   // The alert still shows the last lines: they were read, not logged.
-  EXPECT_NE(std::string::npos,
-            childprocess::readFile(alerts).find(
-                "\n" + written.substr(written.rfind("\n", written.size() - 2) +
-                                      1)))
+  EXPECT_NE(
+      std::string::npos,
+      childprocess::readFile(alerts).find(
+          "\n" + written.substr(written.rfind("\n", written.size() - 2) + 1)))
       << childprocess::readFile(alerts);
 }
 

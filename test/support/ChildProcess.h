@@ -41,13 +41,13 @@ class ChildEnv {
       }
     }
     for (const char* name :
-         {"WRAPKIN_DEBUG", "DYLD_LIBRARY_PATH", "LD_LIBRARY_PATH",
-          "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "CLASSPATH",
-          "FAKE_JLI_RECORD", "FAKE_JLI_ENV", "FAKE_JLI_RESULT",
-          "FAKE_JLI_DLSYM", "FAKE_JLI_REENTER", "FAKE_JLI_REMOVE",
-          "FAKE_JLI_RESTART", "FAKE_JLI_STDERR", "FAKE_JLI_VM",
-          "FAKE_JLI_EXIT", "WRAPKIN_RESTART_MARK", "WRAPKIN_TEST_ALERTS",
-          "XDG_CONFIG_HOME", "XDG_STATE_HOME"}) {
+         {"WRAPKIN_DEBUG",       "DYLD_LIBRARY_PATH", "LD_LIBRARY_PATH",
+          "JAVA_TOOL_OPTIONS",   "_JAVA_OPTIONS",     "JDK_JAVA_OPTIONS",
+          "CLASSPATH",           "FAKE_JLI_RECORD",   "FAKE_JLI_ENV",
+          "FAKE_JLI_RESULT",     "FAKE_JLI_DLSYM",    "FAKE_JLI_REENTER",
+          "FAKE_JLI_REMOVE",     "FAKE_JLI_RESTART",  "FAKE_JLI_STDERR",
+          "FAKE_JLI_VM",         "FAKE_JLI_EXIT",     "WRAPKIN_RESTART_MARK",
+          "WRAPKIN_TEST_ALERTS", "XDG_CONFIG_HOME",   "XDG_STATE_HOME"}) {
       env.vars.erase(name);
     }
     return env;
@@ -245,7 +245,8 @@ inline ChildResult runChild(
     pipeReader.join();
   }
   result.out = childprocess::readFile(outPath);
-  result.err = errorOutput == ErrorOutput::Pipe ? piped
-                                                : childprocess::readFile(errPath);
+  result.err = errorOutput == ErrorOutput::Pipe
+                   ? piped
+                   : childprocess::readFile(errPath);
   return result;
 }

@@ -145,9 +145,9 @@ void refuseColonFromMacros(const CfgFile& cfgFile,
     if (colon == std::string::npos || macro.first.empty()) {
       continue;
     }
-    for (const auto* name : {&PropertyName::classpath,
-                             &PropertyName::modulepath,
-                             &PropertyName::mainjar}) {
+    for (const auto* name :
+         {&PropertyName::classpath, &PropertyName::modulepath,
+          &PropertyName::mainjar}) {
       for (const std::string& value :
            cfgFile.getValues(SectionName::Application, *name)) {
         if (value.find(macro.first) != std::string::npos) {

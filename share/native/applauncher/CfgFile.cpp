@@ -312,10 +312,10 @@ CfgFile CfgFile::load(const std::string& path, UnknownNames unknownNames) {
     }
     const auto keyValue = splitProperty(line);
     if (!parser.AddProperty(keyValue.first, keyValue.second) && warn) {
-      LOG_WARNING("Unknown key \"" << keyValue.first << "\" in \""
-                                   << parser.sectionName()
-                                   << "\" section at line " << lineNumber
-                                   << " of \"" << path << "\" file ignored");
+      LOG_WARNING("Unknown key \""
+                  << keyValue.first << "\" in \"" << parser.sectionName()
+                  << "\" section at line " << lineNumber << " of \"" << path
+                  << "\" file ignored");
     }
   }
   if (!reader.atEnd()) {

@@ -109,8 +109,7 @@ void ErrorAlertLogAppender::append(const LogEvent& v) {
   // is logged reached no one before.
   const StderrLog::Tail stderrTail = StderrLog::tail();
   app::defaultLastErrorLogAppender().append(v);
-  if (!stderrTail.path.empty() ||
-      SysInfo::isWrittenToNoOne(kStandardErrorFd)) {
+  if (!stderrTail.path.empty() || SysInfo::isWrittenToNoOne(kStandardErrorFd)) {
     showAlert(validUtf8(launcherName()),
               validUtf8(alertText(app::lastErrorMsg(), stderrTail)));
   }

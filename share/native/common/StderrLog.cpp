@@ -10,9 +10,8 @@ void LastLines::add(const char* bytes, std::size_t size) {
     const char* const lineEnd =
         found != nullptr ? static_cast<const char*>(found) : end;
     if (current.size() < lineSize) {
-      current.append(bytes,
-                     std::min<std::size_t>(lineEnd - bytes,
-                                           lineSize - current.size()));
+      current.append(bytes, std::min<std::size_t>(lineEnd - bytes,
+                                                  lineSize - current.size()));
     }
     if (found == nullptr) {
       return;
