@@ -46,6 +46,9 @@ constexpr char kDroppedLine[] =
 constexpr std::size_t kDroppedLineRoom = sizeof(kDroppedLine);
 
 struct Log {
+  // A copy of the process made by fork has the log but not the thread, and
+  // perhaps the lock taken: it leaves both alone.
+  const pid_t owner = getpid();
   int pipeIn = -1;  // non-blocking
   int file = -1;
   int savedStderr = -1;  // -1 when descriptor 2 was closed
@@ -60,6 +63,11 @@ struct Log {
 };
 
 Log* theLog = nullptr;
+
+Log* ownLog() {
+  Log* const log = theLog;
+  return log != nullptr && log->owner == getpid() ? log : nullptr;
+}
 
 bool writeAll(int fd, const char* bytes, std::size_t size) {
   while (size > 0) {
@@ -231,8 +239,9 @@ void closeAll(const Log& log, int pipeOut) {
   }
 }
 
-// Standard error where it was before start(); the null device when it was
-// closed, so that no file opened later becomes descriptor 2.
+// Standard error where it was before start(). One that was closed is
+// closed again when start() takes back what it did, and becomes the null
+// device at the end, so that no file opened later turns into descriptor 2.
 void restoreStderr(const Log& log, bool keepClosed) {
   if (log.savedStderr >= 0) {
     dup2(log.savedStderr, kStandardErrorFd);
@@ -276,7 +285,7 @@ bool start(const std::string& dir, const std::string& name) {
 }
 
 Tail tail() {
-  Log* const log = theLog;
+  Log* const log = ownLog();
   if (log == nullptr) {
     return Tail();
   }
@@ -286,7 +295,7 @@ Tail tail() {
 }
 
 void finish() {
-  Log* const log = theLog;
+  Log* const log = ownLog();
   if (log == nullptr) {
     return;
   }
