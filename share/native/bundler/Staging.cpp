@@ -1,6 +1,7 @@
 #include "Staging.h"
 
 #include <stdlib.h>
+#include <unistd.h>  // mkdtemp on macOS
 
 #include <cerrno>
 #include <cstring>
