@@ -54,7 +54,8 @@ void initJvmLauncher() {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+// Exported: the runtime looks main up by name to call it again.
+JVM_LAUNCHER_EXPORT int main(int argc, char* argv[]) {
   if (jvmLauncher != nullptr) {
     // The runtime re-entered main on its own thread; its arguments are its
     // own business and are ignored.

@@ -218,8 +218,8 @@ void* Jvm::exportLauncher() const {
 
 void Jvm::launch() {
   const std::unique_ptr<JvmlLauncherData, FreeDeleter> data(
-      jvmLauncherCreateJvmlLauncherData(const_cast<JvmlLauncherApi*>(&api),
-                                        exportLauncher(), nullptr));
+      jvmLauncherCreateJvmlLauncherData(jvmLauncherGetAPI(), exportLauncher(),
+                                        nullptr));
   if (data == nullptr) {
     // The cause has been reported where it was found.
     THROW_ERROR("Failed to launch JVM");

@@ -1,9 +1,10 @@
 #pragma once
 
-// Linux stand-in for the few CoreFoundation declarations that the macOS
-// error alert uses, with Apple's documented signatures, so that the macOS
-// code compiles here too. Nothing defines them on Linux, and nothing that
-// uses them is linked there.
+// The few CoreFoundation declarations that the macOS error alert uses, with
+// Apple's documented signatures. A Mac has the real header; the Linux build
+// compiles the macOS code against this one (and links none of it), and the
+// cross build to Mach-O, whose toolchain has the Darwin C headers but no
+// frameworks, links it against the framework's text stub beside this folder.
 
 extern "C" {
 
