@@ -126,7 +126,7 @@ TEST_F(BundleToolTest, CopiesWhatLinksLeadToAndKeepsTheRuntimesInnerLinks) {
   writeFile(in + "/resources/x.txt", "x");
   fs::create_symlink("x.txt", in + "/resources/y.txt");
   fs::create_symlink("resources", in + "/linked-resources");
-  writeFile(in + "/splash.png", "png");
+  writeFile(in + "/splash$1.png", "png");
   const std::string home = makeFakeJavaHome(tmp.path() + "/jdk", FAKE_JLI_PATH);
   writeFile(home + "/legal/base/LICENSE", "license");
   fs::create_directories(home + "/legal/desktop");
@@ -146,7 +146,7 @@ TEST_F(BundleToolTest, CopiesWhatLinksLeadToAndKeepsTheRuntimesInnerLinks) {
                                "--class-path",     in + "/app-1.0.jar",
                                "--main-class",     "a.B",
                                "--app-file",       in + "/linked-resources",
-                               "--splash",         in + "/splash.png",
+                               "--splash",         in + "/splash$1.png",
                                "--bundle-version", "2.1",
                                "--java-option",    "-Xmx1g",
                                "--argument",       "--verbose",
@@ -158,7 +158,7 @@ TEST_F(BundleToolTest, CopiesWhatLinksLeadToAndKeepsTheRuntimesInnerLinks) {
       "app.classpath=$APPDIR/plugins/*\n"
       "app.classpath=$APPDIR/app-1.0.jar\n"
       "app.mainclass=a.B\n"
-      "app.splash=$APPDIR/splash.png\n"
+      "app.splash=$APPDIR/splash$1.png\n"
       "app.version=2.1\n"
       "app.user-options=$CONFIGDIR/Tool.cfg\n"
       "\n[JavaOptions]\njava-options=-Xmx1g\n"
@@ -195,7 +195,7 @@ TEST_F(BundleToolTest, CopiesWhatLinksLeadToAndKeepsTheRuntimesInnerLinks) {
                 b.launcher, "-classpath",
                 b.appDir + "/app.jar:" + b.appDir + "/plugins/*:" + b.appDir +
                     "/app-1.0.jar",
-                "-splash:" + b.appDir + "/splash.png", "-Xmx1g",
+                "-splash:" + b.appDir + "/splash$1.png", "-Xmx1g",
                 "-Dwrapkin.app-path=" + b.launcher, "a.B", "--verbose"}),
             fakeJliArgs(calls[0]));
 }
@@ -476,6 +476,9 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      "--class-path \"" + t +
          "/in/pro:be.jar\": its name holds \":\", which Java takes for the "
          "separator of a path list: rename it"},
+    {"value that starts with \"$\" but no launcher macro",
+     {"--class-path", "$HOME/x.jar"},
+     "--class-path \"$HOME/x.jar\": no such file or folder"},
     {"input with a launcher macro",
      {"--class-path", t + "/in/$CACHEDIR.jar"},
      "--class-path \"" + t +

@@ -102,7 +102,7 @@ void AppFolder::add(const std::string& value, const char* option) {
 }
 
 bool AppFolder::isWrittenAsGiven(const std::string& value) {
-  return !value.empty() && value[0] == '$';
+  return startsWithLauncherMacro(value);
 }
 
 std::string AppFolder::cfgValue(const std::string& value) {

@@ -16,7 +16,8 @@ class AppFolder {
   explicit AppFolder(const BundleOptions& options);
 
   // Whether the value of an entry option is written into the configuration
-  // as given, naming no input: it starts with "$", a macro of the launcher.
+  // as given, naming no input: it starts with one of the launcher's macros.
+  // Any other value, "$x.jar" too, names a file or folder.
   static bool isWrittenAsGiven(const std::string& value);
 
   // How the configuration names the value of an entry option: "$APPDIR/"

@@ -99,11 +99,12 @@ Application (each a line of the configuration):
   The entry point is a main jar, a main class or a main module; a main
   module goes alone.
   A JAR, ENTRY or FILE is copied into Contents/app, following links, and
-  written as "$APPDIR/<its name>". A value that starts with "$" is written
+  written as "$APPDIR/<its name>". A value that starts with a macro of the
+  launcher ($APPDIR, $BINDIR, $ROOTDIR, $CONFIGDIR, $CACHEDIR) is written
   as given, so "$APPDIR/lib/x.jar" or "$ROOTDIR/..." pass through; any
-  other value must name a file or folder. Names hold no ":", which Java
-  takes for a path separator, and no macro of the launcher ($APPDIR,
-  $BINDIR, $ROOTDIR, $CONFIGDIR, $CACHEDIR), which it would replace.
+  other value must name a file or folder. Its name holds no ":", which Java
+  takes for a path separator, and no such macro, which the launcher would
+  replace.
   Options take their value as the next argument or after "=".
 
 Signing:

@@ -1,5 +1,7 @@
 #include "CfgText.h"
 
+#include <cstring>
+
 #include "AppFolder.h"
 #include "BundleOptions.h"
 #include "EntryPoint.h"
@@ -101,6 +103,15 @@ std::string launcherMacroIn(const std::string& text) {
     }
   }
   return "";
+}
+
+bool startsWithLauncherMacro(const std::string& text) {
+  for (const char* macro : kLauncherMacros) {
+    if (text.compare(0, std::strlen(macro), macro) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 CfgText launcherConfig(const BundleOptions& o, const EntryPoint& entry,

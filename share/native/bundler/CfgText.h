@@ -48,6 +48,9 @@ CfgText launcherConfig(const BundleOptions& options, const EntryPoint& entry,
 // into the configuration as itself.
 std::string launcherMacroIn(const std::string& text);
 
+// Whether `text` starts with one of the launcher's macros.
+bool startsWithLauncherMacro(const std::string& text);
+
 // Why a name cannot hold one of the launcher's macros, or ":", for messages:
 // "the name ... holds ..., " and the reason.
 extern const char* const kMacroReason;
