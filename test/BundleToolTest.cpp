@@ -41,9 +41,9 @@ void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// A zip file of one entry, deflated as a jar tool does it.
+// A zip file of one entry, deflated as a jar tool does it, after `prefix`.
 void writeJar(const std::string& path, const std::string& entry,
-              const std::string& text) {
+              const std::string& text, const std::string& prefix = "") {
   uLongf size = compressBound(text.size());
   std::string packed(size, '\0');
   compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
@@ -73,7 +73,7 @@ void writeJar(const std::string& path, const std::string& entry,
   const std::string end = le(0x06054b50, 4) + le(0, 4) + le(1, 2) + le(1, 2) +
                           le(central.size(), 4) + le(local.size(), 4) +
                           le(0, 2);
-  writeFile(path, local + central + end);
+  writeFile(path, prefix + local + central + end);
 }
 
 void writeScript(const std::string& path, const std::string& body) {
@@ -280,6 +280,41 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
       "\"com.apple.security.cs.allow-unsigned-executable-memory\": true, "
       "\"com.apple.security.cs.disable-library-validation\": true}\n",
       entitlements.out);
+}
+
+// The manifest read as Java reads it: deflated, with CR LF line ends, a
+// continued line and other sections, in a jar that a launch script precedes.
+TEST_F(BundleToolTest, AMainJarWithAClassPathStartsTheMainClassOfItsManifest) {
+  const std::string jar = tmp.path() + "/in/app.jar";
+  writeJar(jar, "META-INF/MANIFEST.MF",
+           "Manifest-Version: 1.0\r\nmain-class: org.exam\r\n ple.Main \r\n"
+           "\r\nName: a/B.class\r\nMain-Class: not.This\r\n",
+           "#!/bin/sh\nexec java -jar \"$0\" \"$@\"\n");
+  fs::create_directories(tmp.path() + "/in/lib");
+  const struct {
+    std::vector<std::string> options;
+    std::string application;
+  } rows[] = {
+      {{"--class-path", tmp.path() + "/in/lib"},
+       "app.classpath=$APPDIR/app.jar\napp.classpath=$APPDIR/lib\n"
+       "app.mainclass=org.example.Main\n"},
+      {{"--main-class", "a.B", "--class-path", jar},
+       "app.classpath=$APPDIR/app.jar\napp.mainclass=a.B\n"},
+      {{}, "app.mainjar=$APPDIR/app.jar\n"},
+  };
+  int bundles = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.options));
+    std::vector<std::string> options{"--omit", "runtime", "--main-jar", jar};
+    options.insert(options.end(), row.options.begin(), row.options.end());
+
+    const Bundle b = makeBundle(
+        tmp.path() + "/out/" + std::to_string(++bundles), "Tool", options);
+
+    EXPECT_EQ("[Application]\n" + row.application +
+                  "\n[JavaOptions]\n\n[ArgOptions]\n",
+              childprocess::readFile(b.cfg));
+  }
 }
 
 TEST_F(BundleToolTest, AFailedRebuildKeepsTheEarlierBundle) {

@@ -105,8 +105,6 @@ class ZipFile {
     size = static_cast<std::uint64_t>(in.tellg());
   }
 
-  std::uint64_t fileSize() const { return size; }
-
   void seek(std::uint64_t offset) {
     in.seekg(static_cast<std::streamoff>(offset));
   }
@@ -123,7 +121,7 @@ class ZipFile {
     in.ignore(static_cast<std::streamsize>(count));
   }
 
-  // Where the central directory starts and ends.
+  // Where the central directory starts and ends in the file.
   std::pair<std::uint64_t, std::uint64_t> centralDirectory() {
     const std::size_t tailSize = static_cast<std::size_t>(
         std::min<std::uint64_t>(size, kEndSize + kMaxCommentSize));
@@ -150,16 +148,19 @@ class ZipFile {
       throw BundleError(what + " is encrypted");
     }
     unsigned char header[kLocalSize];
-    if (entry.localOffset > size - std::min<std::uint64_t>(size, kLocalSize)) {
+    // prefixSize <= size, and nothing here can wrap around.
+    if (entry.localOffset > size - prefixSize ||
+        size - prefixSize - entry.localOffset < kLocalSize) {
       throw BundleError(what + " lies beyond the end of the file");
     }
-    seek(entry.localOffset);
+    const std::uint64_t local = entry.localOffset + prefixSize;
+    seek(local);
     read(header, kLocalSize, what);
     if (u32(header) != kLocalSignature) {
       throw BundleError(what + " has a corrupt header");
     }
     const std::uint64_t data =
-        entry.localOffset + kLocalSize + u16(header + 26) + u16(header + 28);
+        local + kLocalSize + u16(header + 26) + u16(header + 28);
     if (data > size || entry.compressedSize > size - data) {
       throw BundleError(what + " lies beyond the end of the file");
     }
@@ -182,7 +183,10 @@ class ZipFile {
 
  private:
   // The central directory's range from the end record at `end`, found at
-  // `offset` in the file, or from its Zip64 record when it has one.
+  // `offset` in the file, or from its Zip64 record when it has one. The
+  // directory ends where that record starts: what comes before the offsets
+  // the records name is a prefix, such as the launch script of a jar that
+  // runs as a program, and Java reads such jars too.
   std::pair<std::uint64_t, std::uint64_t> range(const unsigned char* end,
                                                 std::uint64_t offset) {
     std::uint64_t length = u32(end + 12);
@@ -204,12 +208,14 @@ class ZipFile {
         }
         length = u64(record + 40);
         start = u64(record + 48);
+        offset = zip64End;
       }
     }
     if (start > offset || length > offset - start) {
       throw BundleError("its central directory lies beyond the file's end");
     }
-    return {start, start + length};
+    prefixSize = offset - length - start;
+    return {offset - length, offset};
   }
 
   std::string inflated(std::uint64_t compressedSize, const std::string& what,
@@ -257,6 +263,8 @@ class ZipFile {
 
   std::ifstream in;
   std::uint64_t size = 0;
+  // The bytes before the zip file's own, which its offsets do not count.
+  std::uint64_t prefixSize = 0;
 };
 
 }  // namespace
