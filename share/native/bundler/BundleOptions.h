@@ -16,7 +16,7 @@ enum class RuntimeSource {
 struct DocumentType {
   std::vector<std::string> extensions;  // without the dot
   std::string description;
-  std::string icon;  // empty: the application's
+  std::string icon;  // an .icns file, or empty for none
 };
 
 // The command line of wrapkin-bundle, read but not yet checked against the
@@ -32,13 +32,14 @@ struct BundleOptions {
   // More of Info.plist.
   std::vector<DocumentType> documentTypes;
   std::vector<std::string> urlSchemes;
-  std::vector<std::pair<std::string, std::string>> plistStrings;
+  std::vector<std::pair<std::string, std::string>> plistStrings;  // key, value
 
   std::string javaHome;  // empty: the runtime of the `java` on the PATH
   RuntimeSource runtime = RuntimeSource::copy;
   std::string jlinkModules;  // empty: the modules jdeps finds
 
-  // Each becomes a line of the configuration.
+  // Each becomes a line of the configuration; the entry point's as
+  // EntryPoint says.
   std::string mainJar;
   std::vector<std::string> classPath;
   std::string mainClass;
