@@ -543,6 +543,12 @@ TEST_F(BadInputTest, TheConfiguration) {
       runs("main jar missing", {"-jar", "@A/gone.jar"})
           .cfg("[Application]\napp.mainjar=$APPDIR/gone.jar\n")
           .warns("Main jar \"@A/gone.jar\" not found"),
+      runs("main jar and class path", {"-jar", "@A"})
+          .cfg("[Application]\napp.mainjar=$APPDIR\napp.classpath=$APPDIR\n")
+          .after({"-classpath", "@A"})
+          .warns("Both \"app.mainjar\" and \"app.classpath\" found in "
+                 "\"Application\" section of launcher config file: the Java "
+                 "runtime ignores the class path when it runs a jar"),
       runs("no main class, main jar or main module", {})
           .cfg("[Application]\napp.classpath=$APPDIR\n")
           .after({"-classpath", "@A"})

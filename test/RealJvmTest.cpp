@@ -131,7 +131,7 @@ class RealJvmTest : public ::testing::Test {
     probe = probeDir();
   }
 
-  // A bundle for `home` running the probe in one of its three shapes, with
+  // A bundle for `home` running the probe in one of its four shapes, with
   // the bundle tool's options `more`: links to the runtime unless they say
   // otherwise.
   Bundle bundle(const std::string& home, const std::string& shape,
@@ -148,6 +148,10 @@ class RealJvmTest : public ::testing::Test {
                                      "--main-class", "wrapkin.probe.Probe"});
     } else if (shape == "jar") {
       options.insert(options.end(), {"--main-jar", probe + "/probe.jar"});
+    } else if (shape == "jar and class path") {
+      // The main class comes from the jar's manifest, which jar deflates.
+      options.insert(options.end(), {"--main-jar", probe + "/probe.jar",
+                                     "--class-path", probe + "/classes"});
     } else {
       options.insert(options.end(),
                      {"--module-path", probe + "/mods", "--main-module",
@@ -178,10 +182,12 @@ TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
   const struct {
     const char* shape;
     const char* main;
-    const char* classPath;  // under the app folder
+    const char* classPath;  // under the app folder, entries after ":"
   } rows[] = {
       {"class path", "unnamed/wrapkin.probe.Probe", "/classes"},
       {"jar", "unnamed/wrapkin.probe.Probe", "/probe.jar"},
+      {"jar and class path", "unnamed/wrapkin.probe.Probe",
+       "/probe.jar:/classes"},
       {"module", "wrapkin.probe/wrapkin.probe.Probe", nullptr},
   };
   for (const std::string& home : javaHomes()) {
@@ -202,7 +208,11 @@ TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
         options.insert(options.begin(), "--module-path=" + b.appDir + "/mods");
         EXPECT_EQ("wrapkin.probe", report.property("jdk.module.main"));
       } else {
-        EXPECT_EQ(b.appDir + row.classPath, report.property("java.class.path"));
+        std::string classPath = b.appDir;
+        for (const char* c = row.classPath; *c != '\0'; ++c) {
+          classPath += *c == ':' ? ":" + b.appDir : std::string(1, *c);
+        }
+        EXPECT_EQ(classPath, report.property("java.class.path"));
       }
       EXPECT_TRUE(inOrder(options, report.jvmOptions))
           << ::testing::PrintToString(report.jvmOptions);

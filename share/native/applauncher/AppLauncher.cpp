@@ -111,6 +111,15 @@ void warnAboutIncompleteConfig(const CfgFile& cfgFile) {
                              << "\" section of launcher config file: the "
                                 "Java runtime has no application to start");
   }
+  if (appOptions.count(PropertyName::mainjar) != 0 &&
+      appOptions.count(PropertyName::classpath) != 0) {
+    LOG_WARNING("Both \"" << PropertyName::mainjar.name() << "\" and \""
+                          << PropertyName::classpath.name() << "\" found in \""
+                          << SectionName::Application.name()
+                          << "\" section of launcher config file: the Java "
+                             "runtime ignores the class path when it runs a "
+                             "jar");
+  }
 }
 
 // Appends `options` to the configuration's own JVM options. The JVM takes
