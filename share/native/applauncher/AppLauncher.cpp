@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AppCds.h"
@@ -135,6 +136,41 @@ void appendJavaOptions(CfgFile& cfgFile,
                            all);
 }
 
+// A packager's typo drops a line without a word; the trace names it.
+CfgFile::UnknownNames unknownNamesInTrace() {
+  return app::isWithLogging() ? CfgFile::WarnAboutUnknownNames
+                              : CfgFile::DropUnknownNames;
+}
+
+// The runtime splits the class path and the module path at ':', and the
+// main jar's path becomes the class path: from a folder whose name holds ':'
+// (how the Finder stores a "/" in a name) the application would fail with
+// a class not found, and nothing would say why. Names the outermost such
+// folder, the one to rename.
+void refuseColonFromMacros(const CfgFile& cfgFile,
+                           const CfgFile::Macros& macros) {
+  for (const auto& macro : macros) {
+    const std::string::size_type colon = macro.second.find(':');
+    if (colon == std::string::npos || macro.first.empty()) {
+      continue;
+    }
+    for (const auto* name :
+         {&PropertyName::classpath, &PropertyName::modulepath,
+          &PropertyName::mainjar}) {
+      for (const std::string& value :
+           cfgFile.getValues(SectionName::Application, *name)) {
+        if (value.find(macro.first) != std::string::npos) {
+          THROW_ERROR(tstrings::any()
+                      << "The application cannot start from a path that "
+                         "holds ':': \""
+                      << macro.second.substr(0, macro.second.find('/', colon))
+                      << "\"");
+        }
+      }
+    }
+  }
+}
+
 // The user options file is the user's to edit, outside the signed bundle,
 // and may set JVM options only: it never chooses what the JVM runs or with
 // which runtime.
@@ -180,7 +216,8 @@ std::vector<std::string> userJavaOptions(const CfgFile& cfgFile,
     return {};
   }
   LOG_TRACE("Reading user options file \"" << path << "\"");
-  const CfgFile userOptions = CfgFile::load(path).expandMacros(macros);
+  const CfgFile userOptions =
+      CfgFile::load(path, unknownNamesInTrace()).expandMacros(macros);
   traceIgnoredUserOptions(userOptions, path);
   return userOptions.getValues(SectionName::JavaOptions,
                                PropertyName::javaOptions);
@@ -236,7 +273,9 @@ Jvm* AppLauncher::createJvmLauncher() const {
         FileUtils::combinePath(userConfigDir, launcherName);
   }
 
-  CfgFile cfgFile = CfgFile::load(cfgFilePath).expandMacros(macros);
+  CfgFile cfgFile = CfgFile::load(cfgFilePath, unknownNamesInTrace());
+  refuseColonFromMacros(cfgFile, macros);
+  cfgFile = std::move(cfgFile).expandMacros(macros);
 
   std::unique_ptr<Jvm> jvm(new Jvm());
 
