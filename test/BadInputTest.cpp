@@ -543,6 +543,12 @@ TEST_F(BadInputTest, TheConfiguration) {
       runs("main jar missing", {"-jar", "@A/gone.jar"})
           .cfg("[Application]\napp.mainjar=$APPDIR/gone.jar\n")
           .warns("Main jar \"@A/gone.jar\" not found"),
+      runs("main jar and class path", {"-jar", "@A"})
+          .cfg("[Application]\napp.mainjar=$APPDIR\napp.classpath=$APPDIR\n")
+          .after({"-classpath", "@A"})
+          .warns("Both \"app.mainjar\" and \"app.classpath\" found in "
+                 "\"Application\" section of launcher config file: the Java "
+                 "runtime ignores the class path when it runs a jar"),
       runs("no main class, main jar or main module", {})
           .cfg("[Application]\napp.classpath=$APPDIR\n")
           .after({"-classpath", "@A"})
@@ -550,6 +556,14 @@ TEST_F(BadInputTest, TheConfiguration) {
                  "\"app.mainmodule\" found in \"Application\" section of "
                  "launcher config file: the Java runtime has no application "
                  "to start"),
+      runs("unknown key (a typo such as app.mainclas)", {"a.B"})
+          .cfg(std::string(kMainClass) + "app.mainclas=a.C\n")
+          .warns("Unknown key \"app.mainclas\" in \"Application\" section at "
+                 "line 3 of \"@C\" file ignored"),
+      runs("unknown section", {"a.B"})
+          .cfg(std::string(kMainClass) + "[Aplication]\napp.mainclass=a.C\n")
+          .warns("Unknown section \"Aplication\" at line 3 of \"@C\" file "
+                 "ignored with its lines"),
   });
 }
 
@@ -642,6 +656,44 @@ TEST_F(BadInputTest, TheRuntime) {
           })),
       fails("JLI_Launch fails", "Failed to launch JVM")
           .but(envIs("FAKE_JLI_RESULT", "1")),
+      fails("runtime ends the process before it creates a JVM",
+            "Failed to launch JVM")
+          .but(envIs("FAKE_JLI_EXIT", "1")),
+      runs("runtime ends the process once it created a JVM", {"a.B"})
+          .but([](Attempt& a) {
+            a.env.set("FAKE_JLI_VM", "1").set("FAKE_JLI_EXIT", "0");
+          }),
+  });
+}
+
+// The bundle moved into folder `name` beside where it was.
+Breaking inFolder(const std::string& name) {
+  return [name](Attempt& a) {
+    const fs::path folder = fs::path(a.b.root).parent_path() / name;
+    fs::create_directory(folder);
+    const std::string root = (folder / fs::path(a.b.root).filename()).string();
+    fs::rename(a.b.root, root);
+    a.b.launcher.replace(0, a.b.root.size(), root);
+    a.b.appDir.replace(0, a.b.root.size(), root);
+    a.b.cfg.replace(0, a.b.root.size(), root);
+    a.b.root = root;
+    a.started = a.b.launcher;
+  };
+}
+
+TEST_F(BadInputTest, TheBundleFolder) {
+  check({
+      fails("bundle in a folder whose name holds \":\"",
+            "The application cannot start from a path that holds ':': \"@O\"")
+          .cfg("[Application]\napp.classpath=$APPDIR/app.jar\n"
+               "app.mainclass=a.B\n")
+          .but(inFolder("Tools 1:2")),
+      runs("bundle in a folder whose name holds \":\", in JVM options only",
+           {"a.B"})
+          .cfg("[Application]\napp.classpath=/opt/app.jar\napp.mainclass=a.B\n"
+               "[JavaOptions]\njava-options=-Dapp.dir=$APPDIR\n")
+          .but(inFolder("Tools 1:2"))
+          .after({"-classpath", "/opt/app.jar", "-Dapp.dir=@A"}),
   });
 }
 

@@ -178,6 +178,58 @@ TEST(CfgFileTest, LoadKeepsLongValuesWhole) {
                            ->second);
 }
 
+// Each line the launcher drops for a name it does not know, once, when
+// asked; what is stored is the same either way.
+TEST(CfgFileTest, LoadNamesWhatItDoesNotKnowWhenAsked) {
+  const TempDir dir;
+  const std::string path = (dir.path() / "typos.cfg").string();
+  writeFile(path,
+            "app.mainclass=a.B\n"
+            "[Application]\n"
+            "app.mainclas=a.B\n"
+            "app.mainjar =x.jar\n"
+            "app.mainclass=a.B\n"
+            "[Aplication]\n"
+            "app.mainclass=a.C\n"
+            "[JavaOptions]\n"
+            "java-options=-Xmx1g\n");
+  const std::string file = " of \"" + path + "\" file ";
+
+  for (const auto unknownNames :
+       {CfgFile::DropUnknownNames, CfgFile::WarnAboutUnknownNames}) {
+    RecordingLogAppender recorder;
+    std::string loaded;
+    {
+      const DefaultAppenderScope recording(recorder);
+      loaded = dump(CfgFile::load(path, unknownNames));
+    }
+    EXPECT_EQ(
+        "[Application] app.mainclass=<a.B>\n"
+        "[JavaOptions] java-options=<-Xmx1g>\n",
+        loaded);
+    std::vector<std::string> messages;
+    for (const std::string& event : recorder.events) {
+      messages.push_back(event.substr(0, event.find(' ')) +
+                         event.substr(event.find(": ") + 1));
+    }
+    const std::vector<std::string> expected{
+        "WARNING Line 1" + file + "ignored: it comes before the first section",
+        "WARNING Unknown key \"app.mainclas\" in \"Application\" section at "
+        "line 3" +
+            file + "ignored",
+        "WARNING Unknown key \"app.mainjar \" in \"Application\" section at "
+        "line 4" +
+            file + "ignored",
+        "WARNING Unknown section \"Aplication\" at line 6" + file +
+            "ignored with its lines",
+    };
+    EXPECT_EQ(unknownNames == CfgFile::DropUnknownNames
+                  ? std::vector<std::string>()
+                  : expected,
+              messages);
+  }
+}
+
 TEST(CfgFileTest, LoadFailsWithTheThreeMessages) {
   const TempDir dir;
   const std::string missing = (dir.path() / "missing.cfg").string();

@@ -132,7 +132,7 @@ class RealJvmTest : public ::testing::Test {
     probe = probeDir();
   }
 
-  // A bundle for `home` running the probe in one of its three shapes, with
+  // A bundle for `home` running the probe in one of its four shapes, with
   // the bundle tool's options `more`: links to the runtime unless they say
   // otherwise.
   Bundle bundle(const std::string& home, const std::string& shape,
@@ -149,6 +149,10 @@ class RealJvmTest : public ::testing::Test {
                                      "--main-class", "wrapkin.probe.Probe"});
     } else if (shape == "jar") {
       options.insert(options.end(), {"--main-jar", probe + "/probe.jar"});
+    } else if (shape == "jar and class path") {
+      // The main class comes from the jar's manifest, which jar deflates.
+      options.insert(options.end(), {"--main-jar", probe + "/probe.jar",
+                                     "--class-path", probe + "/classes"});
     } else {
       options.insert(options.end(),
                      {"--module-path", probe + "/mods", "--main-module",
@@ -161,12 +165,13 @@ class RealJvmTest : public ::testing::Test {
 
   static ChildResult run(const std::string& launcher,
                          const std::vector<std::string>& args = {},
-                         ChildEnv env = ChildEnv::clean()) {
+                         ChildEnv env = ChildEnv::clean(),
+                         ErrorOutput errorOutput = ErrorOutput::File) {
     std::vector<std::string> argv{launcher};
     argv.insert(argv.end(), args.begin(), args.end());
     // LeakSanitizer fails at the exit of a process that ran a JVM.
     return runChild(argv, env.addAsanOptions("detect_leaks=0"),
-                    std::chrono::seconds(120));
+                    std::chrono::seconds(120), errorOutput);
   }
 
   const CanonicalTempDir tmp;
@@ -178,10 +183,12 @@ TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
   const struct {
     const char* shape;
     const char* main;
-    const char* classPath;  // under the app folder
+    const char* classPath;  // under the app folder, entries after ":"
   } rows[] = {
       {"class path", "unnamed/wrapkin.probe.Probe", "/classes"},
       {"jar", "unnamed/wrapkin.probe.Probe", "/probe.jar"},
+      {"jar and class path", "unnamed/wrapkin.probe.Probe",
+       "/probe.jar:/classes"},
       {"module", "wrapkin.probe/wrapkin.probe.Probe", nullptr},
   };
   for (const std::string& home : javaHomes()) {
@@ -202,7 +209,11 @@ TEST_F(RealJvmTest, RunsTheApplicationInEachShapeOnEveryRuntime) {
         options.insert(options.begin(), "--module-path=" + b.appDir + "/mods");
         EXPECT_EQ("wrapkin.probe", report.property("jdk.module.main"));
       } else {
-        EXPECT_EQ(b.appDir + row.classPath, report.property("java.class.path"));
+        std::string classPath = b.appDir;
+        for (const char* c = row.classPath; *c != '\0'; ++c) {
+          classPath += *c == ':' ? ":" + b.appDir : std::string(1, *c);
+        }
+        EXPECT_EQ(classPath, report.property("java.class.path"));
       }
       EXPECT_TRUE(inOrder(options, report.jvmOptions))
           << ::testing::PrintToString(report.jvmOptions);
@@ -263,6 +274,80 @@ TEST_F(RealJvmTest, HandsOverArgumentsAndTheApplicationsExitCode) {
                 thrown.err.compare(thrown.err.size() - failed.size(),
                                    failed.size(), failed) == 0)
         << thrown.err;
+  }
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() &&
+         text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Started from the Finder, standard error is the null device: what the
+// runtime says about a failed start goes to the log and into the alert (the
+// Linux stand-in records it). Through a pipe, the same words go there and
+// no log is written. A JVM the runtime cannot create ends the process
+// inside JLI_Launch; an exception from main makes JLI_Launch return 1;
+// System.exit is no failure.
+TEST_F(RealJvmTest, AFailedStartFromTheFinderShowsTheRuntimesWords) {
+  const struct {
+    const char* label;
+    std::vector<std::string> options;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* said;  // null for a start that did not fail
+  } rows[] = {
+      {"unknown JVM option",
+       {"--link-runtime", "--java-option", "-XX:+WrapkinNoSuchOption"},
+       {},
+       1,
+       "Unrecognized VM option 'WrapkinNoSuchOption'"},
+      {"exception from main",
+       {"--link-runtime"},
+       {"--throw"},
+       1,
+       "java.lang.IllegalStateException: thrown on request"},
+      {"System.exit", {"--link-runtime"}, {"--exit=3"}, 3, nullptr},
+  };
+  for (const std::string& home : javaHomes()) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(home + ", " + row.label);
+      const Bundle b = bundle(home, "jar", row.options);
+      const std::string state = tmp.path() + "/state" + std::to_string(bundles);
+      const std::string logPath = state + "/Probe/Probe.log";
+      const std::string alerts = state + ".alerts";
+      const ChildEnv env = ChildEnv::clean()
+                               .set("XDG_STATE_HOME", state)
+                               .set("WRAPKIN_TEST_ALERTS", alerts);
+
+      const ChildResult fromFinder =
+          run(b.launcher, row.args, env, ErrorOutput::NullDevice);
+
+      EXPECT_EQ(row.exitCode, fromFinder.exitCode) << fromFinder.describe();
+      const std::string log = childprocess::readFile(logPath);
+      const std::string alert = childprocess::readFile(alerts);
+      if (row.said == nullptr) {
+        EXPECT_EQ("", log);
+        EXPECT_FALSE(fs::exists(alerts)) << alert;
+      } else {
+        EXPECT_NE(std::string::npos, log.find(row.said)) << log;
+        EXPECT_TRUE(endsWith(log, "\nFailed to launch JVM\n")) << log;
+        EXPECT_EQ(0u, alert.rfind("Probe: Failed to launch JVM\n\n", 0))
+            << alert;
+        EXPECT_NE(std::string::npos, alert.find(row.said)) << alert;
+        EXPECT_TRUE(
+            endsWith(alert, "\n\nThe full log is in \"" + logPath + "\".\n"))
+            << alert;
+      }
+
+      const ChildResult piped =
+          run(b.launcher, row.args, env, ErrorOutput::Pipe);
+
+      EXPECT_EQ(row.exitCode, piped.exitCode) << piped.describe();
+      EXPECT_EQ(log, piped.err);
+      EXPECT_EQ(log, childprocess::readFile(logPath)) << "a second log";
+      EXPECT_FALSE(fs::exists(logPath + ".1"));
+      EXPECT_EQ(alert, childprocess::readFile(alerts)) << "a second alert";
+    }
   }
 }
 

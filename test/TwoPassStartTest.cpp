@@ -5,6 +5,8 @@
 // record and return.
 
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,9 +30,11 @@ class TwoPassStartTest : public ::testing::Test {
   }
 
   // Runs the launcher with `args`; the double removes the configuration
-  // before it re-enters main, so a second reading would fail.
+  // before it re-enters main, so a second reading would fail. `more` goes
+  // into the environment too.
   ChildResult run(const std::vector<std::string>& args,
-                  const char* secondResult, bool debug) {
+                  const char* secondResult, bool debug,
+                  const std::map<std::string, std::string>& more = {}) {
     ChildEnv env = ChildEnv::clean()
                        .set("FAKE_JLI_RECORD", record)
                        .set("FAKE_JLI_ENV", "DYLD_LIBRARY_PATH")
@@ -39,6 +43,9 @@ class TwoPassStartTest : public ::testing::Test {
                        .set("FAKE_JLI_RESULT", secondResult);
     if (debug) {
       env.set("WRAPKIN_DEBUG", "true");
+    }
+    for (const auto& var : more) {
+      env.set(var.first, var.second);
     }
     std::vector<std::string> argv{b.launcher};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -87,6 +94,33 @@ TEST_F(TwoPassStartTest, EachPassRunsItsOwnFrameAndReadsNothingAgain) {
   EXPECT_EQ(2, count(result.err, "\njli lib: [")) << result.err;
   EXPECT_EQ(1, count(result.err, "Launcher config file path:")) << result.err;
   ASSERT_EQ(2u, readFakeJliCalls(record).size());
+}
+
+// The runtime ends the process from the second pass's thread, before
+// JLI_Launch returns on either pass: for a JVM it could not create (one
+// report, not one per pass), or for System.exit (none).
+TEST_F(TwoPassStartTest, AnEndWithoutJvmIsReportedOnce) {
+  const struct {
+    const char* label;
+    std::map<std::string, std::string> env;
+    int exitCode;
+    const char* err;
+  } rows[] = {
+      {"no JVM", {{"FAKE_JLI_EXIT", "1"}}, 1, "Failed to launch JVM\n"},
+      {"a JVM", {{"FAKE_JLI_EXIT", "3"}, {"FAKE_JLI_VM", "1"}}, 3, ""},
+  };
+  const std::string cfg = childprocess::readFile(b.cfg);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::ofstream(b.cfg, std::ios::binary) << cfg;
+    fs::remove(record);
+
+    const ChildResult result = run({}, "0", false, row.env);
+
+    EXPECT_EQ(row.exitCode, result.exitCode) << result.describe();
+    EXPECT_EQ(row.err, result.out + result.err);
+    EXPECT_EQ(2u, readFakeJliCalls(record).size());
+  }
 }
 
 TEST_F(TwoPassStartTest, FailingSecondPassEndsTheProcessWithOne) {

@@ -100,6 +100,13 @@ set(CMAKE_OSX_SYSROOT "" CACHE PATH "" FORCE)
 set(CMAKE_OSX_DEPLOYMENT_TARGET "" CACHE STRING "" FORCE)
 
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${stubs}/include")
+# zlib, as macOS has it, for find_package(ZLIB): the library is a text stub
+# of /usr/lib/libz.1.dylib, and zlib.h one of zig's Darwin headers, which the
+# compiler finds by itself. The include folder named is the stubs' own, on
+# the command line anyway: zig's header folders must keep their order, and
+# the build machine's zlib.h must stay out.
+set(ZLIB_INCLUDE_DIR "${stubs}/include" CACHE PATH "" FORCE)
+set(ZLIB_LIBRARY "${stubs}/lib/libz.tbd" CACHE FILEPATH "" FORCE)
 # As in Xcode's release builds: the exported interface must survive it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-dead_strip")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

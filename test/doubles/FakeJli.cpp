@@ -24,6 +24,18 @@
 //   class list of one class there.
 //   FAKE_JLI_KEEP_OPEN=<file> open <file> without close-on-exec and keep it
 //                            open, as an application's descriptor
+//   FAKE_JLI_STDERR=<n>      the call that runs the application (the only
+//                            one, or with FAKE_JLI_REENTER those on the
+//                            thread) first writes <n> bytes to standard
+//                            error: the lines "stderr line 1", "stderr
+//                            line 2"..., the last one cut at the bound
+//   FAKE_JLI_VM=1            that call then creates a JVM: the library's
+//                            JNI_GetCreatedJavaVMs reports one from then
+//                            on, and the library is made global, as the
+//                            runtime loads its JVM library
+//   FAKE_JLI_EXIT=<n>        that call then ends the process with exit(<n>)
+//                            instead of returning, as the runtime does when
+//                            it cannot create the JVM, or for System.exit
 //   FAKE_JLI_RESTART=1       behave like the Linux runtime when
 //                            LD_LIBRARY_PATH names another runtime: the first
 //                            call records nothing and executes the program
@@ -227,7 +239,66 @@ int restartProgram(int argc, char** argv) {
   return 94;
 }
 
+// What the runtime writes to standard error, in large writes.
+void writeStandardError(size_t size) {
+  char* text = static_cast<char*>(malloc(size + 32));
+  if (text == nullptr) {
+    exit(93);
+  }
+  size_t length = 0;
+  for (long line = 1; length < size; ++line) {
+    length += static_cast<size_t>(
+        snprintf(text + length, 32, "stderr line %ld\n", line));
+  }
+  for (size_t written = 0; written < size;) {
+    const ssize_t n = write(STDERR_FILENO, text + written, size - written);
+    if (n <= 0) {
+      break;
+    }
+    written += static_cast<size_t>(n);
+  }
+  free(text);
+}
+
+int createdVms = 0;
+
+// What loading the JVM library does: its names become visible to the
+// whole process.
+void createVm() {
+  createdVms = 1;
+  Dl_info self;
+  if (dladdr(&createdVms, &self) == 0 ||
+      dlopen(self.dli_fname, RTLD_NOW | RTLD_GLOBAL | RTLD_NOLOAD) == nullptr) {
+    fprintf(stderr, "fake JLI: cannot make itself global\n");
+    exit(92);
+  }
+}
+
+// What the runtime does once it runs the application.
+void runApplication() {
+  const char* stderrSize = getenv("FAKE_JLI_STDERR");
+  if (stderrSize != nullptr) {
+    writeStandardError(strtoul(stderrSize, nullptr, 10));
+  }
+  if (getenv("FAKE_JLI_VM") != nullptr) {
+    createVm();
+  }
+  const char* exitCode = getenv("FAKE_JLI_EXIT");
+  if (exitCode != nullptr) {
+    exit(atoi(exitCode));
+  }
+}
+
 }  // namespace
+
+extern "C" __attribute__((visibility("default"))) int JNI_GetCreatedJavaVMs(
+    void** vms, int size, int* count) {
+  if (size > 0 && createdVms > 0) {
+    vms[0] = &createdVms;
+  }
+  *count = createdVms;
+  return 0;
+}
 
 extern "C" __attribute__((visibility("default"))) int JLI_Launch(
     int argc, char** argv, int jargc, const char** jargv, int appclassc,
@@ -278,6 +349,7 @@ extern "C" __attribute__((visibility("default"))) int JLI_Launch(
   if (getenv("FAKE_JLI_REENTER") != nullptr && !reentering) {
     reenterMain();
   }
+  runApplication();
 
   writeClassData(argc, argv);
 

@@ -29,8 +29,8 @@ class ChildEnv {
   // This process's environment without what would change how the launcher or
   // a Java runtime behaves behind a test's back: a library path naming a
   // runtime makes libjli start the process anew, the JVM adds options
-  // from the *_OPTIONS variables, and XDG_CONFIG_HOME would move the user
-  // options file.
+  // from the *_OPTIONS variables, XDG_CONFIG_HOME would move the user
+  // options file and XDG_STATE_HOME the log.
   static ChildEnv clean() {
     ChildEnv env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -41,11 +41,13 @@ class ChildEnv {
       }
     }
     for (const char* name :
-         {"WRAPKIN_DEBUG", "DYLD_LIBRARY_PATH", "LD_LIBRARY_PATH",
-          "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "CLASSPATH",
-          "FAKE_JLI_RECORD", "FAKE_JLI_ENV", "FAKE_JLI_RESULT",
-          "FAKE_JLI_DLSYM", "FAKE_JLI_REENTER", "FAKE_JLI_REMOVE",
-          "FAKE_JLI_RESTART", "WRAPKIN_RESTART_MARK", "XDG_CONFIG_HOME"}) {
+         {"WRAPKIN_DEBUG",       "DYLD_LIBRARY_PATH", "LD_LIBRARY_PATH",
+          "JAVA_TOOL_OPTIONS",   "_JAVA_OPTIONS",     "JDK_JAVA_OPTIONS",
+          "CLASSPATH",           "FAKE_JLI_RECORD",   "FAKE_JLI_ENV",
+          "FAKE_JLI_RESULT",     "FAKE_JLI_DLSYM",    "FAKE_JLI_REENTER",
+          "FAKE_JLI_REMOVE",     "FAKE_JLI_RESTART",  "FAKE_JLI_STDERR",
+          "FAKE_JLI_VM",         "FAKE_JLI_EXIT",     "WRAPKIN_RESTART_MARK",
+          "WRAPKIN_TEST_ALERTS", "XDG_CONFIG_HOME",   "XDG_STATE_HOME"}) {
       env.vars.erase(name);
     }
     return env;
@@ -151,13 +153,19 @@ inline pid_t spawn(FileActions& actions, const std::vector<std::string>& argv,
 
 }  // namespace childprocess
 
+// Where a child's standard error goes: a file (as a script's "2>log"), a
+// pipe (as "2>&1 | less"), or the null device, where the Finder and the
+// Dock put it. The result holds what the first two received.
+enum class ErrorOutput { File, Pipe, NullDevice };
+
 // Runs `argv[0]` (a path, not looked up on PATH) with `argv` and `env`, its
-// standard input empty and its two output streams captured. A child that
-// outlives `timeout` is killed, so that a hanging launcher fails the test
-// instead of stopping the suite.
+// standard input empty, its standard output captured and its standard error
+// where `errorOutput` says. A child that outlives `timeout` is killed, so
+// that a hanging launcher fails the test instead of stopping the suite.
 inline ChildResult runChild(
     const std::vector<std::string>& argv, const ChildEnv& env,
-    std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+    std::chrono::milliseconds timeout = std::chrono::seconds(60),
+    ErrorOutput errorOutput = ErrorOutput::File) {
   const TempDir capture;
   const std::string outPath = (capture.path() / "out").string();
   const std::string errPath = (capture.path() / "err").string();
@@ -168,11 +176,48 @@ inline ChildResult runChild(
   posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO,
                                    outPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(actions.get(), STDERR_FILENO,
-                                   errPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  int errPipe[2] = {-1, -1};
+  if (errorOutput == ErrorOutput::Pipe) {
+    if (pipe(errPipe) != 0) {
+      throw std::runtime_error("pipe failed");
+    }
+    for (int fd : errPipe) {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    posix_spawn_file_actions_adddup2(actions.get(), errPipe[1], STDERR_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(
+        actions.get(), STDERR_FILENO,
+        errorOutput == ErrorOutput::File ? errPath.c_str() : "/dev/null",
+        O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
 
-  const pid_t pid = childprocess::spawn(actions, argv, env);
+  pid_t pid = 0;
+  try {
+    pid = childprocess::spawn(actions, argv, env);
+  } catch (...) {
+    for (int fd : errPipe) {
+      if (fd >= 0) {
+        close(fd);
+      }
+    }
+    throw;
+  }
+  // Read while the child runs, so that it never waits for a full pipe.
+  std::string piped;
+  std::thread pipeReader;
+  if (errorOutput == ErrorOutput::Pipe) {
+    close(errPipe[1]);
+    pipeReader = std::thread([&piped, fd = errPipe[0]] {
+      char buffer[4096];
+      ssize_t n;
+      while ((n = read(fd, buffer, sizeof(buffer))) > 0 ||
+             (n < 0 && errno == EINTR)) {
+        piped.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+      }
+      close(fd);
+    });
+  }
 
   ChildResult result;
   int status = 0;
@@ -196,7 +241,12 @@ inline ChildResult runChild(
   } else if (WIFSIGNALED(status)) {
     result.signal = WTERMSIG(status);
   }
+  if (pipeReader.joinable()) {
+    pipeReader.join();
+  }
   result.out = childprocess::readFile(outPath);
-  result.err = childprocess::readFile(errPath);
+  result.err = errorOutput == ErrorOutput::Pipe
+                   ? piped
+                   : childprocess::readFile(errPath);
   return result;
 }

@@ -51,4 +51,10 @@ bool isRuntimeRestart() {
   return mark(hash) == found;
 }
 
+// The runtime only looks for another libjvm when the variable has a value.
+bool isRuntimeRestartPossible() {
+  const char* const path = getenv("LD_LIBRARY_PATH");
+  return path != nullptr && *path != '\0';
+}
+
 }  // namespace SysInfo

@@ -25,4 +25,8 @@ std::string getUserCacheDir() { return xdgDir("XDG_CACHE_HOME", ".cache"); }
 
 std::string getUserConfigDir() { return xdgDir("XDG_CONFIG_HOME", ".config"); }
 
+std::string getUserLogDir() {
+  return xdgDir("XDG_STATE_HOME", ".local/state");
+}
+
 }  // namespace SysInfo

@@ -13,4 +13,8 @@ bool isRuntimeRestart() {
   return false;
 }
 
+bool isRuntimeRestartPossible() {
+  return false;
+}
+
 }  // namespace SysInfo

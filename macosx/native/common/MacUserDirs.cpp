@@ -20,4 +20,8 @@ std::string getUserConfigDir() {
   return underHome("Library/Application Support");
 }
 
+std::string getUserLogDir() {
+  return underHome("Library/Logs");
+}
+
 }  // namespace SysInfo

@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "ErrorAlertLogAppender.h"
 #include "FileUtils.h"
 #include "JvmLauncher.h"
+#include "StderrLog.h"
 #include "SysInfo.h"
 #include "app.h"
 
@@ -17,6 +19,8 @@
 // launches it again, and that is when the application runs.
 
 namespace {
+
+constexpr int kStandardErrorFd = 2;
 
 // Set once by the first pass before JLI_Launch is called, and never freed:
 // the second pass uses it for as long as the process lives.
@@ -30,10 +34,35 @@ void launchJvm() {
   jvmLauncher->launch();
 }
 
+// What the runtime says about a failed start goes to standard error, which
+// from the Finder or the Dock reaches no one: there it goes to a log of the
+// user's instead. A start whose standard error someone reads pays one check.
+// Not when the Linux runtime may start the launcher anew: the new program
+// would write into a pipe that no one reads any more.
+void logStandardErrorIfNoOneReadsIt(const std::string& launcherPath) {
+  if (!SysInfo::isWrittenToNoOne(kStandardErrorFd) ||
+      SysInfo::isRuntimeRestartPossible()) {
+    return;
+  }
+  const std::string logDir = SysInfo::getUserLogDir();
+  if (!logDir.empty()) {
+    const std::string name = FileUtils::basename(launcherPath);
+    StderrLog::start(FileUtils::combinePath(logDir, name), name);
+  }
+}
+
+// Once, when the process ends, on whichever thread ends it.
+void atProcessEnd() {
+  if (Jvm::isEndingWithoutJvm()) {
+    app::launch(std::nothrow, Jvm::raiseEndWithoutJvm, &errorAlertLogAppender);
+  }
+  StderrLog::finish();
+}
+
 void initJvmLauncher() {
+  const std::string launcherPath = SysInfo::getProcessModulePath();
   // <root>/Contents/MacOS/<launcher>
-  const std::string appImageRoot =
-      AppLauncher::ancestorDir(SysInfo::getProcessModulePath(), 3);
+  const std::string appImageRoot = AppLauncher::ancestorDir(launcherPath, 3);
 
   AppLauncher appLauncher;
   appLauncher.setRootDir(appImageRoot)
@@ -50,6 +79,8 @@ void initJvmLauncher() {
   jvmLauncher = appLauncher.createJvmLauncher();
 
   SysInfo::markRuntimeStart(jvmLauncher->getArguments());
+  logStandardErrorIfNoOneReadsIt(launcherPath);
+  std::atexit(atProcessEnd);
   jvmLauncher->launch();
 }
 

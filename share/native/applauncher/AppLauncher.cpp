@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AppCds.h"
@@ -114,6 +115,15 @@ void warnAboutIncompleteConfig(const CfgFile& cfgFile) {
                              << "\" section of launcher config file: the "
                                 "Java runtime has no application to start");
   }
+  if (appOptions.count(PropertyName::mainjar) != 0 &&
+      appOptions.count(PropertyName::classpath) != 0) {
+    LOG_WARNING("Both \"" << PropertyName::mainjar.name() << "\" and \""
+                          << PropertyName::classpath.name() << "\" found in \""
+                          << SectionName::Application.name()
+                          << "\" section of launcher config file: the Java "
+                             "runtime ignores the class path when it runs a "
+                             "jar");
+  }
 }
 
 // Appends `options` to the configuration's own JVM options. The JVM takes
@@ -128,6 +138,41 @@ void appendJavaOptions(CfgFile& cfgFile,
   all.insert(all.end(), options.begin(), options.end());
   cfgFile.setPropertyValue(SectionName::JavaOptions, PropertyName::javaOptions,
                            all);
+}
+
+// A packager's typo drops a line without a word; the trace names it.
+CfgFile::UnknownNames unknownNamesInTrace() {
+  return app::isWithLogging() ? CfgFile::WarnAboutUnknownNames
+                              : CfgFile::DropUnknownNames;
+}
+
+// The runtime splits the class path and the module path at ':', and the
+// main jar's path becomes the class path: from a folder whose name holds ':'
+// (how the Finder stores a "/" in a name) the application would fail with
+// a class not found, and nothing would say why. Names the outermost such
+// folder, the one to rename.
+void refuseColonFromMacros(const CfgFile& cfgFile,
+                           const CfgFile::Macros& macros) {
+  for (const auto& macro : macros) {
+    const std::string::size_type colon = macro.second.find(':');
+    if (colon == std::string::npos || macro.first.empty()) {
+      continue;
+    }
+    for (const auto* name :
+         {&PropertyName::classpath, &PropertyName::modulepath,
+          &PropertyName::mainjar}) {
+      for (const std::string& value :
+           cfgFile.getValues(SectionName::Application, *name)) {
+        if (value.find(macro.first) != std::string::npos) {
+          THROW_ERROR(tstrings::any()
+                      << "The application cannot start from a path that "
+                         "holds ':': \""
+                      << macro.second.substr(0, macro.second.find('/', colon))
+                      << "\"");
+        }
+      }
+    }
+  }
 }
 
 // The user options file is the user's to edit, outside the signed bundle,
@@ -175,7 +220,8 @@ std::vector<std::string> userJavaOptions(const CfgFile& cfgFile,
     return {};
   }
   LOG_TRACE("Reading user options file \"" << path << "\"");
-  const CfgFile userOptions = CfgFile::load(path).expandMacros(macros);
+  const CfgFile userOptions =
+      CfgFile::load(path, unknownNamesInTrace()).expandMacros(macros);
   traceIgnoredUserOptions(userOptions, path);
   return userOptions.getValues(SectionName::JavaOptions,
                                PropertyName::javaOptions);
@@ -231,7 +277,9 @@ Jvm* AppLauncher::createJvmLauncher() const {
         FileUtils::combinePath(userConfigDir, launcherName);
   }
 
-  CfgFile cfgFile = CfgFile::load(cfgFilePath).expandMacros(macros);
+  CfgFile cfgFile = CfgFile::load(cfgFilePath, unknownNamesInTrace());
+  refuseColonFromMacros(cfgFile, macros);
+  cfgFile = std::move(cfgFile).expandMacros(macros);
 
   std::unique_ptr<Jvm> jvm(new Jvm());
 

@@ -125,15 +125,18 @@ std::pair<std::string_view, std::string_view> splitProperty(
 // it fills directly.
 class CfgFileParser {
  public:
-  void AddProperty(std::string_view key, std::string_view value) {
+  // False for a key that is not known.
+  bool AddProperty(std::string_view key, std::string_view value) {
     if (isUnknown(currentSection)) {
-      return;
+      return true;
     }
     const std::size_t property = findWord(knownProperties, key);
-    if (property != kNotFound) {
-      pendingValues[property].emplace_back(value);
-      hasPendingValues = true;
+    if (property == kNotFound) {
+      return false;
     }
+    pendingValues[property].emplace_back(value);
+    hasPendingValues = true;
+    return true;
   }
 
   // A later occurrence of a section with stored values replaces the earlier
@@ -161,6 +164,8 @@ class CfgFileParser {
   }
 
   bool inUnknownSection() const { return isUnknown(currentSection); }
+
+  const char* sectionName() const { return currentSection.name(); }
 
   CfgFile result() { return std::move(config); }
 
@@ -252,7 +257,7 @@ class LineReader {
 
 }  // namespace
 
-CfgFile CfgFile::load(const std::string& path) {
+CfgFile CfgFile::load(const std::string& path, UnknownNames unknownNames) {
   const FileUtils::OpenedFile opened = FileUtils::openForReading(path);
   if (opened.file == nullptr) {
     THROW_ERROR(tstrings::any()
@@ -260,6 +265,8 @@ CfgFile CfgFile::load(const std::string& path) {
   }
   LineReader reader(opened.file);
 
+  const bool warn = unknownNames == WarnAboutUnknownNames;
+  bool afterFirstHeader = false;
   CfgFileParser parser;
   std::string_view line;
   // 64 bits: a file can hold more lines than a 32-bit counter can number.
@@ -284,15 +291,32 @@ CfgFile CfgFile::load(const std::string& path) {
                                     << lineNumber << ": Missing ']' character");
       }
       parser.PurgeSection();
-      parser.selectSection(line.substr(1, closing - 1));
+      const std::string_view name = line.substr(1, closing - 1);
+      parser.selectSection(name);
+      if (warn && parser.inUnknownSection()) {
+        LOG_WARNING("Unknown section \"" << name << "\" at line " << lineNumber
+                                         << " of \"" << path
+                                         << "\" file ignored with its lines");
+      }
+      afterFirstHeader = true;
       continue;
     }
     if (parser.inUnknownSection()) {
+      if (warn && !afterFirstHeader) {
+        LOG_WARNING("Line " << lineNumber << " of \"" << path
+                            << "\" file ignored: it comes before the first "
+                               "section");
+      }
       // AddProperty would drop the line anyway; skip the split.
       continue;
     }
     const auto keyValue = splitProperty(line);
-    parser.AddProperty(keyValue.first, keyValue.second);
+    if (!parser.AddProperty(keyValue.first, keyValue.second) && warn) {
+      LOG_WARNING("Unknown key \""
+                  << keyValue.first << "\" in \"" << parser.sectionName()
+                  << "\" section at line " << lineNumber << " of \"" << path
+                  << "\" file ignored");
+    }
   }
   if (!reader.atEnd()) {
     THROW_ERROR(tstrings::any() << "Failed to read \"" << path

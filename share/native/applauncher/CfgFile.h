@@ -45,9 +45,15 @@ class CfgFile {
   CfgFile(CfgFile&&) = default;
   CfgFile& operator=(CfgFile&&) = default;
 
+  // What load() does with a line of a section, or with a key, that the
+  // launcher does not know (a typo such as "app.mainclas"), and with a line
+  // before the first section: drops it, or also names it in a WARNING.
+  enum UnknownNames { DropUnknownNames, WarnAboutUnknownNames };
+
   // Reads a configuration file; raises on a file that cannot be opened or
   // read to its end and on a section header without "]".
-  static CfgFile load(const std::string& path);
+  static CfgFile load(const std::string& path,
+                      UnknownNames unknownNames = DropUnknownNames);
 
   // A copy with every macro text replaced in every value. A temporary (the
   // result of load(), say) is expanded in place instead of copied.

@@ -43,6 +43,17 @@ class Jvm {
   // when the start fails. Leaves the object unchanged.
   void launch();
 
+  // For the end of the process: whether a launch of this process called
+  // JLI_Launch, none of those calls returned, and the runtime has no JVM.
+  // So the runtime itself ends the process (with exit) when it cannot create
+  // the JVM: a failed start, which would otherwise say nothing. A normal
+  // end, System.exit, and an end after JLI_Launch returned are none.
+  static bool isEndingWithoutJvm();
+
+  // Raises the failure that isEndingWithoutJvm() tells of, as the launch
+  // raises a non-zero JLI_Launch result.
+  [[noreturn]] static void raiseEndWithoutJvm();
+
   // Sets the environment pairs in this process.
   void setEnvVariables();
 

@@ -1,5 +1,6 @@
 #include <stdlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -198,6 +199,28 @@ bool isDebugLogging() {
   return debug != nullptr && std::strcmp(debug, "true") == 0;
 }
 
+constexpr char kLaunchFailed[] = "Failed to launch JVM";
+
+// Set by the launches of this process, which may run on two threads; read
+// when it ends, on whichever thread ends it.
+std::atomic<bool> jliLaunchCalled(false);
+std::atomic<bool> jliLaunchReturned(false);
+
+// JNI_GetCreatedJavaVMs of the JVM library that the runtime loaded, if it got
+// that far. The JVM counts as created once its creation has completed, and no
+// longer once it has been destroyed.
+bool runtimeHasJvm() {
+  typedef int (*GetCreatedJavaVMs)(void** vms, int size, int* count);
+  void* const symbol = Dll::findInProcess("JNI_GetCreatedJavaVMs");
+  if (symbol == nullptr) {
+    return false;
+  }
+  void* vm = nullptr;
+  int count = 0;
+  return reinterpret_cast<GetCreatedJavaVMs>(symbol)(&vm, 1, &count) == 0 &&
+         count > 0;
+}
+
 // The runtime's entry, looked up in a library handle of its own; the handle
 // used for the lookup is closed again before this returns.
 DllFunction<void*> findJliLaunch(const std::string& libPath) {
@@ -222,18 +245,28 @@ void Jvm::launch() {
                                         nullptr));
   if (data == nullptr) {
     // The cause has been reported where it was found.
-    THROW_ERROR("Failed to launch JVM");
+    THROW_ERROR(kLaunchFailed);
   }
 
   LOG_TRACE("JVM library: \"" << libPath << "\"");
 
   const DllFunction<void*> jliLaunch = findJliLaunch(libPath);
+  jliLaunchCalled = true;
   const int result = jvmLauncherStartJvm(
       data.get(), reinterpret_cast<JvmlLauncherAPI_JLI_LaunchFunc>(
                       static_cast<void*>(jliLaunch)));
+  jliLaunchReturned = true;
   if (result != 0) {
-    THROW_ERROR("Failed to launch JVM");
+    THROW_ERROR(kLaunchFailed);
   }
+}
+
+bool Jvm::isEndingWithoutJvm() {
+  return jliLaunchCalled && !jliLaunchReturned && !runtimeHasJvm();
+}
+
+void Jvm::raiseEndWithoutJvm() {
+  THROW_ERROR(kLaunchFailed);
 }
 
 extern "C" {

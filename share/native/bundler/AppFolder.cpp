@@ -4,15 +4,12 @@
 
 #include "BundleError.h"
 #include "BundleOptions.h"
+#include "CfgText.h"
 #include "FileTree.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool isMacro(const std::string& value) {
-  return !value.empty() && value[0] == '$';
-}
 
 bool isJar(const fs::path& path) {
   return path.extension() == ".jar";
@@ -55,7 +52,9 @@ void AppFolder::add(const std::string& value, const char* option) {
   if (value.empty()) {
     throw BundleError(std::string(option) + " names no file or folder");
   }
-  if (isMacro(value) && std::string(option) != "--app-file") {
+  // The configuration names every input but the app files.
+  const bool named = std::string(option) != "--app-file";
+  if (isWrittenAsGiven(value) && named) {
     return;
   }
   const fs::path source = sourcePath(value);
@@ -74,6 +73,17 @@ void AppFolder::add(const std::string& value, const char* option) {
     throw BundleError(std::string(option) + " " + inQuotes(value) +
                       " has no name to copy it by");
   }
+  if (name.find(':') != std::string::npos) {
+    throw BundleError(std::string(option) + " " + inQuotes(value) +
+                      ": its name holds \":\", " + kPathListSeparatorReason +
+                      ": rename it");
+  }
+  const std::string macro = named ? launcherMacroIn(name) : std::string();
+  if (!macro.empty()) {
+    throw BundleError(std::string(option) + " " + inQuotes(value) +
+                      ": its name holds " + inQuotes(macro) + ", " +
+                      kMacroReason + ": rename it");
+  }
   if (name == cfgName) {
     throw BundleError(std::string(option) + " " + inQuotes(value) +
                       " has the name of the bundle's configuration file");
@@ -91,8 +101,12 @@ void AppFolder::add(const std::string& value, const char* option) {
   inputs.push_back({source, name});
 }
 
+bool AppFolder::isWrittenAsGiven(const std::string& value) {
+  return startsWithLauncherMacro(value);
+}
+
 std::string AppFolder::cfgValue(const std::string& value) {
-  if (isMacro(value)) {
+  if (isWrittenAsGiven(value)) {
     return value;
   }
   return "$APPDIR/" + sourcePath(value).filename().string();

@@ -10,12 +10,18 @@ struct BundleOptions;
 // name, each under its own name, all found on disk before anything is built.
 class AppFolder {
  public:
-  // Raises BundleError for an input that is missing or a dangling link, and
-  // for two inputs of one name.
+  // Raises BundleError for an input that is missing or a dangling link, for
+  // two inputs of one name, and for a name that the configuration or the
+  // Java runtime would read as another.
   explicit AppFolder(const BundleOptions& options);
 
+  // Whether the value of an entry option is written into the configuration
+  // as given, naming no input: it starts with one of the launcher's macros.
+  // Any other value, "$x.jar" too, names a file or folder.
+  static bool isWrittenAsGiven(const std::string& value);
+
   // How the configuration names the value of an entry option: "$APPDIR/"
-  // and the name of its copy, or the value itself when it starts with "$".
+  // and the name of its copy, or the value itself when isWrittenAsGiven.
   static std::string cfgValue(const std::string& value);
 
   // What jdeps can analyse: the inputs that are folders or jars, and the

@@ -1,8 +1,12 @@
 #include "BundleOptions.h"
 
+#include <filesystem>
+
 #include "BundleError.h"
+#include "CfgText.h"
+#include "DocumentTypes.h"
+#include "EntryPoint.h"
 #include "InfoPlist.h"
-#include "Plist.h"
 
 namespace {
 
@@ -25,6 +29,15 @@ void chooseRuntime(BundleOptions& o, RuntimeSource source) {
   o.runtime = source;
 }
 
+void addPlistString(BundleOptions& o, const std::string& keyValue) {
+  const std::string::size_type eq = keyValue.find('=');
+  if (eq == std::string::npos) {
+    throw BundleError("--plist-string " + inQuotes(keyValue) +
+                      " is not KEY=VALUE");
+  }
+  o.plistStrings.emplace_back(keyValue.substr(0, eq), keyValue.substr(eq + 1));
+}
+
 void omit(BundleOptions& o, const std::string& part) {
   if (part != "launcher" && part != "cfg" && part != "runtime" &&
       part != "jli") {
@@ -44,9 +57,14 @@ const Option kOptions[] = {
     {"--out", "-o", Takes::value, false, [](O& o, V v) { o.out = v; }},
     {"--identifier", nullptr, Takes::value, false,
      [](O& o, V v) { o.identifier = v; }},
-    {"--version", nullptr, Takes::value, true,
-     [](O& o, V v) { o.version = v; }},
+    {"--bundle-version", nullptr, Takes::value, true,
+     [](O& o, V v) { o.bundleVersion = v; }},
     {"--icon", nullptr, Takes::value, false, [](O& o, V v) { o.icon = v; }},
+    {"--document-type", nullptr, Takes::value, false,
+     [](O& o, V v) { o.documentTypes.push_back(parseDocumentType(v)); }},
+    {"--url-scheme", nullptr, Takes::value, false,
+     [](O& o, V v) { o.urlSchemes.push_back(v); }},
+    {"--plist-string", nullptr, Takes::value, false, addPlistString},
     {"--java-home", nullptr, Takes::value, false,
      [](O& o, V v) { o.javaHome = v; }},
     {"--jlink", nullptr, Takes::optionalValue, false,
@@ -96,29 +114,48 @@ const Option* findOption(const std::string& name) {
   return nullptr;
 }
 
-// What the options say about the bundle's name and description, which end
-// up in file names and in the XML of Info.plist.
-void checkDescription(const BundleOptions& o) {
-  if (o.name.empty()) {
+// The bundle's name is its file name, the launcher's, and part of every
+// path the launcher and the Java runtime are given.
+void checkName(const std::string& name) {
+  if (name.empty()) {
     throw BundleError("the name is empty: give --name NAME");
   }
-  if (o.name.find('/') != std::string::npos || o.name == "." ||
-      o.name == "..") {
-    throw BundleError("the name \"" + o.name + "\" is not a file name");
+  if (name.find('/') != std::string::npos || name == "." || name == "..") {
+    throw BundleError("the name " + inQuotes(name) + " is not a file name");
   }
-  if (!isXmlText(o.name)) {
-    throw BundleError("the name \"" + o.name +
-                      "\" is not UTF-8 text without control characters");
+  if (name.find('\\') != std::string::npos) {
+    throw BundleError("the name " + inQuotes(name) +
+                      " holds \"\\\", which the launcher takes for a folder "
+                      "separator: choose another name");
   }
-  if (!isXmlText(o.version)) {
-    throw BundleError("the version \"" + o.version +
-                      "\" is not UTF-8 text without control characters");
+  if (name.find(':') != std::string::npos) {
+    throw BundleError("the name " + inQuotes(name) + " holds \":\", " +
+                      kPathListSeparatorReason + ": choose another name");
   }
+  const std::string macro = launcherMacroIn(name);
+  if (!macro.empty()) {
+    throw BundleError("the name " + inQuotes(name) + " holds " +
+                      inQuotes(macro) + ", " + kMacroReason +
+                      ": choose another name");
+  }
+  checkInfoPlistText("name", name);
+}
+
+// What the options say about the bundle's name and description, which end
+// up in file names, in the configuration and in the XML of Info.plist.
+void checkDescription(const BundleOptions& o) {
+  checkName(o.name);
+  checkInfoPlistText("version", o.bundleVersion);
+  checkInfoPlistText("icon file name",
+                     std::filesystem::path(o.icon).filename().string());
   if (!o.identifier.empty() && !isBundleIdentifier(o.identifier)) {
     throw BundleError("the identifier \"" + o.identifier +
                       "\" is not reverse-DNS: use ASCII letters, digits, "
                       "\"-\" and \".\", as in com.example.MyApp");
   }
+  checkDocumentTypes(o.documentTypes);
+  checkUrlSchemes(o.urlSchemes);
+  checkPlistStrings(o.plistStrings);
 }
 
 }  // namespace
@@ -140,6 +177,22 @@ BundleOptions parseBundleOptions(const std::vector<std::string>& args) {
       value = name.substr(eq + 1);
       name.resize(eq);
       hasValue = true;
+    }
+    // The tool's own version; the bundle's was once given by this name.
+    if (name == "--version") {
+      if (!hasValue && i + 1 < args.size() &&
+          args[i + 1].compare(0, 1, "-") != 0) {
+        value = args[i + 1];
+        hasValue = true;
+      }
+      if (hasValue) {
+        throw BundleError(
+            "--version prints this tool's version and takes no value: give "
+            "the bundle's version as --bundle-version " +
+            value);
+      }
+      options.showVersion = true;
+      return options;
     }
     const Option* option = findOption(name);
     if (option == nullptr) {
@@ -179,5 +232,8 @@ BundleOptions parseBundleOptions(const std::vector<std::string>& args) {
                       " writes a line of; give one or the other");
   }
   checkDescription(options);
+  if (options.cfgFile.empty() && !options.omits("cfg")) {
+    checkEntryOptions(options);
+  }
   return options;
 }

@@ -2,6 +2,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Where the bundle's runtime comes from.
@@ -11,6 +12,13 @@ enum class RuntimeSource {
   jlink,  // a runtime made by the Java home's jlink
 };
 
+// A kind of file the application opens from the Finder (--document-type).
+struct DocumentType {
+  std::vector<std::string> extensions;  // without the dot
+  std::string description;
+  std::string icon;  // an .icns file, or empty for none
+};
+
 // The command line of wrapkin-bundle, read but not yet checked against the
 // file system.
 struct BundleOptions {
@@ -18,14 +26,20 @@ struct BundleOptions {
   std::string launcher;  // empty: the one installed with the tool
   std::string out = ".";
   std::string identifier;  // empty: derived from the name
-  std::string version;
+  std::string bundleVersion;
   std::string icon;
+
+  // More of Info.plist.
+  std::vector<DocumentType> documentTypes;
+  std::vector<std::string> urlSchemes;
+  std::vector<std::pair<std::string, std::string>> plistStrings;  // key, value
 
   std::string javaHome;  // empty: the runtime of the `java` on the PATH
   RuntimeSource runtime = RuntimeSource::copy;
   std::string jlinkModules;  // empty: the modules jdeps finds
 
-  // Each becomes a line of the configuration.
+  // Each becomes a line of the configuration; the entry point's as
+  // EntryPoint says.
   std::string mainJar;
   std::vector<std::string> classPath;
   std::string mainClass;
@@ -46,6 +60,7 @@ struct BundleOptions {
   std::set<std::string> omitted;
 
   bool help = false;
+  bool showVersion = false;  // --version: the tool's own
 
   bool omits(const std::string& part) const { return omitted.count(part) != 0; }
 };
@@ -56,3 +71,6 @@ BundleOptions parseBundleOptions(const std::vector<std::string>& args);
 
 // The --help text.
 extern const char* const kBundleUsage;
+
+// The tool's own version, as --version prints it.
+extern const char* const kBundleToolVersion;

@@ -1,6 +1,9 @@
 #include "BundleOptions.h"
 
+const char* const kBundleToolVersion = WRAPKIN_VERSION;
+
 const char* const kBundleUsage = R"(Usage: wrapkin-bundle --name NAME [options]
+       wrapkin-bundle --version      prints this tool's version
 
 Assembles OUT/NAME.app and prints its path:
   Contents/MacOS/NAME              a copy of the launcher executable
@@ -11,10 +14,12 @@ Assembles OUT/NAME.app and prints its path:
   Contents/Info.plist              the bundle description
 It builds the bundle in a hidden folder beside it and puts it in place only
 when it is complete, replacing an earlier one. On failure it prints one line
-on standard error, exits with 1 and leaves OUT as it was.
+on standard error, exits with 1 and leaves OUT as it was; interrupted by
+SIGINT, SIGTERM or SIGHUP, it leaves OUT as it was and ends by that signal.
 
 Bundle:
-  --name NAME            bundle and launcher name; not empty, no "/"
+  --name NAME            bundle and launcher name; not empty, no "/", "\"
+                         or ":", none of the launcher's macros (below)
   --launcher EXE         launcher executable to copy (default: the one
                          installed with this tool, in ../libexec/wrapkin
                          from its folder, or else beside it)
@@ -22,10 +27,32 @@ Bundle:
   --identifier ID        CFBundleIdentifier: ASCII letters, digits, "-" and
                          "." (default: "wrapkin." and NAME, with any other
                          character made "-")
-  --version V            CFBundleShortVersionString, CFBundleVersion and
+  --bundle-version V     CFBundleShortVersionString, CFBundleVersion and
                          app.version
   --icon FILE.icns       copied into Contents/Resources, named by
                          CFBundleIconFile
+
+Documents and links from the Finder (Info.plist):
+  --document-type EXTENSIONS:DESCRIPTION[:ICON.icns]
+                         files the application opens (repeatable), their
+                         extensions without the dot, separated by ",":
+                         CFBundleDocumentTypes, with the content type that
+                         macOS declares for a known extension (txt, pdf,
+                         png, ...), else one of the bundle's own,
+                         ID.<extension>, exported for the type's others
+                         (UTExportedTypeDeclarations). The icon is copied
+                         into Contents/Resources.
+  --url-scheme SCHEME    links SCHEME:... that the application opens
+                         (repeatable): CFBundleURLTypes. A letter, then
+                         letters, digits, "+", "-" and "."
+  --plist-string KEY=VALUE
+                         one more string of Info.plist (repeatable), such
+                         as NSHumanReadableCopyright, a privacy usage
+                         description, or LSApplicationCategoryType
+                         (public.app-category.WORD); not a key that other
+                         options set
+  The application receives the files and links through java.awt.Desktop
+  (see docs/BUNDLE-TOOL.md).
 
 Runtime:
   --java-home DIR        Java runtime to bundle (default: the runtime of the
@@ -38,14 +65,19 @@ Runtime:
                          DIR's jmods or from DIR itself when its jlink can
                          link from its own run-time image. Without MODULEs:
                          the modules that DIR's `jdeps --print-module-deps`
-                         finds the application's jars and folders need.
+                         finds the application's jars and folders need;
+                         where it stops at what it cannot find, the tool
+                         asks again with --ignore-missing-deps and says so.
   --link-runtime         instead, links to DIR's entries: quick, for tests,
                          and the bundle breaks when DIR goes
   On Linux the runtime gets lib/libjli.dylib, a link to lib/libjli.so: the
   launcher looks for the macOS name.
 
 Application (each a line of the configuration):
-  --main-jar JAR         app.mainjar
+  --main-jar JAR         app.mainjar: the runtime starts the Main-Class of
+                         JAR's manifest. With --class-path or --main-class,
+                         JAR goes first on app.classpath instead, and
+                         app.mainclass is CLASS or that Main-Class.
   --class-path ENTRY     app.classpath (repeatable)
   --main-class CLASS     app.mainclass
   --module-path ENTRY    app.modulepath (repeatable)
@@ -64,10 +96,15 @@ Application (each a line of the configuration):
   --app-file PATH        copy PATH into Contents/app without naming it
                          in the configuration (repeatable)
 
+  The entry point is a main jar, a main class or a main module; a main
+  module goes alone.
   A JAR, ENTRY or FILE is copied into Contents/app, following links, and
-  written as "$APPDIR/<its name>". A value that starts with "$" is written
+  written as "$APPDIR/<its name>". A value that starts with a macro of the
+  launcher ($APPDIR, $BINDIR, $ROOTDIR, $CONFIGDIR, $CACHEDIR) is written
   as given, so "$APPDIR/lib/x.jar" or "$ROOTDIR/..." pass through; any
-  other value must name a file or folder.
+  other value must name a file or folder. Its name holds no ":", which Java
+  takes for a path separator, and no such macro, which the launcher would
+  replace.
   Options take their value as the next argument or after "=".
 
 Signing:
@@ -77,9 +114,9 @@ Signing:
                          off for JNI libraries
   --sign IDENTITY        on macOS, sign with codesign --force --timestamp
                          --options runtime and those entitlements, inside
-                         out: the runtime's libraries and executables and
-                         the app folder's libraries, then the launcher, then
-                         the bundle (implies --entitlements)
+                         out: every Mach-O file in the bundle, found by its
+                         first bytes whatever its name, then the launcher,
+                         then the bundle (implies --entitlements)
 
 Broken bundles, for tests:
   --cfg FILE             use FILE ("-" for stdin) as the configuration,

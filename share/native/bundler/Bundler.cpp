@@ -1,7 +1,9 @@
 #include "Bundler.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AppFolder.h"
@@ -9,8 +11,10 @@
 #include "BundleOptions.h"
 #include "BundlerPlatform.h"
 #include "CfgText.h"
+#include "EntryPoint.h"
 #include "FileTree.h"
 #include "InfoPlist.h"
+#include "Interruption.h"
 #include "JavaHome.h"
 #include "RuntimeImage.h"
 #include "Signing.h"
@@ -67,41 +71,69 @@ std::string configuration(const BundleOptions& options) {
   if (!options.cfgFile.empty()) {
     return readFile(options.cfgFile);
   }
-  return launcherConfig(options, javaFeatureForCfg(options)).str();
+  return launcherConfig(options, entryPoint(options),
+                        javaFeatureForCfg(options))
+      .str();
 }
 
-void checkIcon(const std::string& icon) {
-  if (fs::path(icon).extension() != ".icns") {
-    throw BundleError("the icon " + inQuotes(icon) + " is not an .icns file");
+// The icon files to copy into Contents/Resources, each once: the bundle's
+// and its document types'. Raises BundleError for one that is missing or no
+// .icns file, and for two of one name.
+std::vector<fs::path> iconFiles(const BundleOptions& options) {
+  std::vector<std::pair<std::string, std::string>> given;  // option, path
+  if (!options.icon.empty()) {
+    given.emplace_back("--icon", options.icon);
   }
-  std::error_code error;
-  if (!fs::is_regular_file(icon, error)) {
-    throw BundleError("--icon " + inQuotes(icon) + ": no such file");
+  for (const DocumentType& type : options.documentTypes) {
+    if (!type.icon.empty()) {
+      given.emplace_back("--document-type", type.icon);
+    }
   }
+  std::vector<fs::path> icons;
+  for (const auto& [option, icon] : given) {
+    if (fs::path(icon).extension() != ".icns") {
+      throw BundleError("the icon " + inQuotes(icon) + " is not an .icns file");
+    }
+    std::error_code error;
+    const fs::path path = fs::absolute(icon).lexically_normal();
+    if (!fs::is_regular_file(path, error)) {
+      throw BundleError(option + " " + inQuotes(icon) + ": no such file");
+    }
+    const auto sameName = std::find_if(
+        icons.begin(), icons.end(),
+        [&](const fs::path& p) { return p.filename() == path.filename(); });
+    if (sameName == icons.end()) {
+      icons.push_back(path);
+    } else if (*sameName != path) {
+      throw BundleError(
+          "two icons are named " + inQuotes(path.filename().string()) + ": " +
+          inQuotes(sameName->string()) + " and " + inQuotes(path.string()));
+    }
+  }
+  return icons;
 }
 
 }  // namespace
 
-fs::path makeBundle(const BundleOptions& options) {
+MadeBundle makeBundle(const BundleOptions& options) {
   const std::string& name = options.name;
   const bool entitled = options.entitlements || !options.signIdentity.empty();
   if (!options.signIdentity.empty()) {
     checkCanSign();
   }
-  if (!options.icon.empty()) {
-    checkIcon(options.icon);
-  }
+  const std::vector<fs::path> icons = iconFiles(options);
   const fs::path launcher = launcherToCopy(options);
   const AppFolder app(options);
-  std::optional<RuntimePlan> runtime;
-  if (!options.omits("runtime")) {
-    runtime = planRuntime(options, app);
-  }
   std::optional<std::string> cfg;
   if (!options.omits("cfg")) {
     cfg = configuration(options);
   }
+  std::optional<RuntimePlan> runtime;
+  if (!options.omits("runtime")) {
+    runtime = planRuntime(options, app);
+  }
 
+  Interruption::check();
   Staging staging(options.out, name);
   const fs::path contents = staging.bundle() / "Contents";
   createDirectories(contents / "MacOS");
@@ -113,10 +145,9 @@ fs::path makeBundle(const BundleOptions& options) {
   if (cfg) {
     writeFile(contents / "app" / (name + ".cfg"), *cfg);
   }
-  if (!options.icon.empty()) {
+  for (const fs::path& icon : icons) {
     createDirectories(contents / "Resources");
-    copyTree(options.icon,
-             contents / "Resources" / fs::path(options.icon).filename());
+    copyTree(icon, contents / "Resources" / icon.filename());
   }
   if (runtime) {
     makeRuntime(*runtime, contents / "runtime");
@@ -131,5 +162,11 @@ fs::path makeBundle(const BundleOptions& options) {
     signBundle(staging.bundle(), name, options.signIdentity,
                staging.beside(besideBundle.back()));
   }
-  return staging.commit(besideBundle);
+  Interruption::check();
+  MadeBundle made;
+  if (runtime) {
+    made.notes = runtime->notes;
+  }
+  made.path = staging.commit(besideBundle);
+  return made;
 }

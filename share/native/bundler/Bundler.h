@@ -1,11 +1,21 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 struct BundleOptions;
 
-// Assembles the bundle that `options` describe and returns its path. Checks
-// every input before it builds anything, and builds in a staging folder
-// beside the bundle; raises BundleError with the line to show when it fails,
-// having left the output folder as it was.
-std::filesystem::path makeBundle(const BundleOptions& options);
+// What a run made.
+struct MadeBundle {
+  std::filesystem::path path;
+  // What the packager should know of how it was made, a line each.
+  std::vector<std::string> notes;
+};
+
+// Assembles the bundle that `options` describe. Checks every input before
+// it builds anything, and builds in a staging folder beside the bundle;
+// raises BundleError with the line to show when it fails, and
+// Interruption::Interrupted at a signal, having left the output folder as it
+// was.
+MadeBundle makeBundle(const BundleOptions& options);

@@ -1,11 +1,20 @@
 #include "CfgText.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "AppFolder.h"
 #include "BundleOptions.h"
+#include "EntryPoint.h"
+
+const char* const kMacroReason = "which the launcher replaces by a folder";
+const char* const kPathListSeparatorReason =
+    "which Java takes for the separator of a path list";
 
 namespace {
+
+constexpr const char* kLauncherMacros[] = {"$APPDIR", "$BINDIR", "$ROOTDIR",
+                                           "$CONFIGDIR", "$CACHEDIR"};
 
 std::vector<std::string> cfgValues(const std::vector<std::string>& entries) {
   std::vector<std::string> values;
@@ -88,17 +97,36 @@ std::string CfgText::str() const {
   return text;
 }
 
-CfgText launcherConfig(const BundleOptions& o, int javaFeature) {
+std::string launcherMacroIn(const std::string& text) {
+  for (const char* macro : kLauncherMacros) {
+    if (text.find(macro) != std::string::npos) {
+      return macro;
+    }
+  }
+  return "";
+}
+
+bool startsWithLauncherMacro(const std::string& text) {
+  for (const char* macro : kLauncherMacros) {
+    if (text.compare(0, std::strlen(macro), macro) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+CfgText launcherConfig(const BundleOptions& o, const EntryPoint& entry,
+                       int javaFeature) {
   CfgText cfg;
   cfg.section("Application")
-      .addIfGiven("app.mainjar", cfgValueIfGiven(o.mainJar))
-      .addEach("app.classpath", cfgValues(o.classPath))
-      .addIfGiven("app.mainclass", o.mainClass)
+      .addIfGiven("app.mainjar", cfgValueIfGiven(entry.mainJar))
+      .addEach("app.classpath", cfgValues(entry.classPath))
+      .addIfGiven("app.mainclass", entry.mainClass)
       .addEach("app.modulepath", cfgValues(o.modulePath))
-      .addIfGiven("app.mainmodule", o.mainModule)
+      .addIfGiven("app.mainmodule", entry.mainModule)
       .addIfGiven("app.runtime", o.appRuntime)
       .addIfGiven("app.splash", cfgValueIfGiven(o.splash))
-      .addIfGiven("app.version", o.version);
+      .addIfGiven("app.version", o.bundleVersion);
   if (o.userOptions) {
     cfg.add("app.user-options", "$CONFIGDIR/" + o.name + ".cfg");
   }

@@ -5,6 +5,7 @@
 #include <vector>
 
 struct BundleOptions;
+struct EntryPoint;
 
 // A launcher configuration as it is written: sections in the order they are
 // first named, each with its lines in the order they are added.
@@ -34,7 +35,23 @@ class CfgText {
   std::size_t current = 0;
 };
 
-// The configuration that the application options describe. Entry values are
-// written as AppFolder::cfgValue names them. `javaFeature` is the feature
-// release of the bundle's runtime, which the class-data options follow.
-CfgText launcherConfig(const BundleOptions& options, int javaFeature);
+// The configuration that the application options describe, starting
+// `entry`. Entry values are written as AppFolder::cfgValue names them.
+// `javaFeature` is the feature release of the bundle's runtime, which the
+// class-data options follow.
+CfgText launcherConfig(const BundleOptions& options, const EntryPoint& entry,
+                       int javaFeature);
+
+// The first of the launcher's macros ("$APPDIR" and the like) that `text`
+// holds, or "". The launcher replaces them wherever they stand in a value
+// and has no escape for them, so a name that holds one cannot be written
+// into the configuration as itself.
+std::string launcherMacroIn(const std::string& text);
+
+// Whether `text` starts with one of the launcher's macros.
+bool startsWithLauncherMacro(const std::string& text);
+
+// Why a name cannot hold one of the launcher's macros, or ":", for messages:
+// "the name ... holds ..., " and the reason.
+extern const char* const kMacroReason;
+extern const char* const kPathListSeparatorReason;

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "BundleError.h"
+#include "Interruption.h"
 
 namespace fs = std::filesystem;
 
@@ -28,6 +29,8 @@ class TreeCopier {
   }
 
   void copy(const fs::path& from, const fs::path& to) {
+    // A runtime is thousands of files: a signal stops the copy between two.
+    Interruption::check();
     std::error_code error;
     const fs::file_status own = fs::symlink_status(from, error);
     if (error) {

@@ -68,6 +68,21 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
 }
 
+// The module list of a jdeps --print-module-deps run, or "" when it failed.
+std::string moduleList(const ProgramResult& deps) {
+  if (deps.exitCode != 0) {
+    return "";
+  }
+  // Warnings may come first; the list is the last line.
+  std::string list = trimmed(deps.out);
+  list = trimmed(list.substr(list.find_last_of('\n') + 1));
+  const bool isList = !list.empty() &&
+                      list.find_first_not_of(
+                          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                          "0123456789._,") == std::string::npos;
+  return isList ? list : "";
+}
+
 // jlink names its capabilities at the end of its help text, which follows
 // the JVM's locale.
 constexpr char kLinksFromImage[] = "Linking from run-time image enabled";
@@ -132,33 +147,40 @@ void checkCanLink(const fs::path& home) {
   }
 }
 
-std::string moduleDeps(const fs::path& home,
-                       const std::vector<fs::path>& archives) {
+ModuleDeps moduleDeps(const fs::path& home,
+                      const std::vector<fs::path>& archives) {
   if (archives.empty()) {
     throw BundleError(
         "--jlink has no jars or folders to find the modules in: name them, "
         "--jlink MODULE,...");
   }
-  std::vector<std::string> argv{
+  const std::string jdeps =
       tool(home, "jdeps",
            "to find the modules with: name them, --jlink MODULE,...")
-          .string(),
-      "--print-module-deps", "--ignore-missing-deps", "--multi-release",
-      featureVersion(home)};
+          .string();
+  std::vector<std::string> argv{jdeps, "--print-module-deps", "--multi-release",
+                                featureVersion(home)};
   for (const fs::path& archive : archives) {
     argv.push_back(archive.string());
   }
-  const ProgramResult deps = runProgramOrFail(argv);
-  // Warnings may come first; the list is the last line.
-  std::string list = trimmed(deps.out);
-  list = trimmed(list.substr(list.find_last_of('\n') + 1));
-  if (list.empty() || list.find_first_not_of(
-                          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                          "0123456789._,") != std::string::npos) {
-    throw BundleError(inQuotes(argv[0]) +
-                      " printed no module list: " + deps.firstLine());
+  ModuleDeps deps;
+  const ProgramResult strict = runProgram(argv);
+  deps.modules = moduleList(strict);
+  if (!deps.modules.empty()) {
+    return deps;
   }
-  return list;
+  argv.insert(argv.begin() + 1, "--ignore-missing-deps");
+  const ProgramResult lenient = runProgram(argv);
+  deps.modules = moduleList(lenient);
+  if (deps.modules.empty()) {
+    throw BundleError(inQuotes(jdeps) +
+                      " cannot list the modules that the application needs (" +
+                      lenient.firstLine() + "): name them, --jlink MODULE,...");
+  }
+  deps.note = "jdeps stopped at what it cannot find (" + strict.firstLine() +
+              "); asked again with --ignore-missing-deps, it lists " +
+              deps.modules + ", without the modules that only that needs";
+  return deps;
 }
 
 }  // namespace JavaHome

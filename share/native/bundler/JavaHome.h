@@ -20,8 +20,17 @@ std::string featureVersion(const std::filesystem::path& home);
 // runtime: from the home's jmods, or else from its own run-time image.
 void checkCanLink(const std::filesystem::path& home);
 
-// The modules that the home's jdeps finds `archives` need, comma-separated.
-std::string moduleDeps(const std::filesystem::path& home,
-                       const std::vector<std::filesystem::path>& archives);
+// The modules that the home's jdeps finds `archives` need.
+struct ModuleDeps {
+  std::string modules;  // comma-separated
+  std::string note;     // how they were found, when it is worth a line
+};
+
+// Asks the home's jdeps for the modules that `archives` need. Where it stops
+// at classes or modules it cannot find, it asks again with
+// --ignore-missing-deps and says so in the note. Raises BundleError, naming
+// --jlink MODULE,... as the way out, when that fails too.
+ModuleDeps moduleDeps(const std::filesystem::path& home,
+                      const std::vector<std::filesystem::path>& archives);
 
 }  // namespace JavaHome

@@ -1,61 +1,82 @@
 #include "Plist.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 namespace {
 
-// The length of the UTF-8 sequence that `lead` starts, or 0 when no sequence
-// starts with it.
-std::size_t sequenceLength(unsigned char lead) {
-  if (lead < 0x80) {
-    return 1;
-  }
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    return 2;
-  }
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    return 4;
-  }
-  return 0;
-}
+// The code point of the UTF-8 sequence at `at` and its length, or a length
+// of 0 where no well-formed sequence starts: a stray or missing
+// continuation byte, an overlong form, a surrogate, or beyond U+10FFFF.
+struct Decoded {
+  std::uint32_t codePoint = 0;
+  std::size_t length = 0;
+};
 
-// Whether the sequence of `length` at `at` decodes to a code point that
-// needs all its bytes (no overlong form), is no surrogate and no more than
-// U+10FFFF.
-bool isWellFormed(const std::string& text, std::size_t at, std::size_t length) {
-  if (at + length > text.size()) {
-    return false;
+Decoded decode(const std::string& text, std::size_t at) {
+  const unsigned char lead = static_cast<unsigned char>(text[at]);
+  std::size_t length = 0;
+  if (lead < 0x80) {
+    return {lead, 1};
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+  } else {
+    return {};
   }
-  unsigned long codePoint =
-      static_cast<unsigned char>(text[at]) & (0xFFu >> (length + 1));
+  if (at + length > text.size()) {
+    return {};
+  }
+  std::uint32_t codePoint = lead & (0xFFu >> (length + 1));
   for (std::size_t i = 1; i < length; ++i) {
     const unsigned char next = static_cast<unsigned char>(text[at + i]);
     if ((next & 0xC0) != 0x80) {
-      return false;
+      return {};
     }
     codePoint = (codePoint << 6) | (next & 0x3F);
   }
-  const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  return codePoint >= smallest[length] && codePoint <= 0x10FFFF &&
-         (codePoint < 0xD800 || codePoint > 0xDFFF);
+  const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (codePoint < smallest[length] || codePoint > 0x10FFFF ||
+      (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
+    return {};
+  }
+  return {codePoint, length};
+}
+
+bool isControl(std::uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+bool isNoncharacter(std::uint32_t c) {
+  return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+}
+
+// Each line of `lines` after `by`.
+std::string indented(const std::string& lines, const std::string& by) {
+  std::string result;
+  for (std::size_t start = 0; start < lines.size();) {
+    const std::size_t end = std::min(lines.find('\n', start), lines.size());
+    result += by + lines.substr(start, end - start) + "\n";
+    start = end + 1;
+  }
+  return result;
 }
 
 }  // namespace
 
 bool isXmlText(const std::string& text) {
   for (std::size_t at = 0; at < text.size();) {
-    const unsigned char lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x20 && lead != '\t') {
+    const Decoded next = decode(text, at);
+    if (next.length == 0 ||
+        (isControl(next.codePoint) && next.codePoint != '\t') ||
+        isNoncharacter(next.codePoint)) {
       return false;
     }
-    const std::size_t length = sequenceLength(lead);
-    if (length == 0 || (length > 1 && !isWellFormed(text, at, length))) {
-      return false;
-    }
-    at += length;
+    at += next.length;
   }
   return true;
 }
@@ -80,14 +101,53 @@ std::string xmlEscaped(const std::string& text) {
   return escaped;
 }
 
-PlistDict& PlistDict::string(const std::string& key, const std::string& value) {
-  entries += "  <key>" + xmlEscaped(key) + "</key><string>" +
-             xmlEscaped(value) + "</string>\n";
+void PlistDict::line(const std::string& text) {
+  entries += "  " + text + "\n";
+}
+
+PlistDict& PlistDict::key(const std::string& name) {
+  line("<key>" + xmlEscaped(name) + "</key>");
   return *this;
 }
 
-PlistDict& PlistDict::flag(const std::string& key) {
-  entries += "  <key>" + xmlEscaped(key) + "</key><true/>\n";
+PlistDict& PlistDict::string(const std::string& name,
+                             const std::string& value) {
+  line("<key>" + xmlEscaped(name) + "</key><string>" + xmlEscaped(value) +
+       "</string>");
+  return *this;
+}
+
+PlistDict& PlistDict::flag(const std::string& name) {
+  line("<key>" + xmlEscaped(name) + "</key><true/>");
+  return *this;
+}
+
+PlistDict& PlistDict::strings(const std::string& name,
+                              const std::vector<std::string>& values) {
+  key(name).line("<array>");
+  for (const std::string& value : values) {
+    line("  <string>" + xmlEscaped(value) + "</string>");
+  }
+  line("</array>");
+  return *this;
+}
+
+PlistDict& PlistDict::dict(const std::string& name, const PlistDict& value) {
+  key(name).line("<dict>");
+  entries += indented(value.entries, "  ");
+  line("</dict>");
+  return *this;
+}
+
+PlistDict& PlistDict::dicts(const std::string& name,
+                            const std::vector<PlistDict>& values) {
+  key(name).line("<array>");
+  for (const PlistDict& value : values) {
+    line("  <dict>");
+    entries += indented(value.entries, "    ");
+    line("  </dict>");
+  }
+  line("</array>");
   return *this;
 }
 

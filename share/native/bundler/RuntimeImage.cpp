@@ -72,9 +72,15 @@ RuntimePlan planRuntime(const BundleOptions& options, const AppFolder& app) {
   plan.withoutLibrary = options.omits("jli");
   if (plan.source == RuntimeSource::jlink) {
     JavaHome::checkCanLink(plan.home);
-    plan.modules = options.jlinkModules.empty()
-                       ? JavaHome::moduleDeps(plan.home, app.classArchives())
-                       : options.jlinkModules;
+    plan.modules = options.jlinkModules;
+    if (plan.modules.empty()) {
+      const JavaHome::ModuleDeps deps =
+          JavaHome::moduleDeps(plan.home, app.classArchives());
+      plan.modules = deps.modules;
+      if (!deps.note.empty()) {
+        plan.notes.push_back(deps.note);
+      }
+    }
   }
   return plan;
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "BundleOptions.h"
 
@@ -12,8 +13,9 @@ class AppFolder;
 struct RuntimePlan {
   std::filesystem::path home;  // the Java home, links resolved
   RuntimeSource source = RuntimeSource::copy;
-  std::string modules;          // for jlink
-  bool withoutLibrary = false;  // --omit jli
+  std::string modules;             // for jlink
+  bool withoutLibrary = false;     // --omit jli
+  std::vector<std::string> notes;  // how the plan was made, a line each
 };
 
 // Raises BundleError for a Java home the options cannot use.

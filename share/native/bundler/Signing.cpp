@@ -1,9 +1,11 @@
 #include "Signing.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "BundleError.h"
 #include "BundlerPlatform.h"
+#include "MachO.h"
 #include "Plist.h"
 #include "Subprocess.h"
 
@@ -11,43 +13,43 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isLibrary(const fs::path& path) {
-  return path.extension() == ".dylib" || path.extension() == ".jnilib";
-}
-
-bool isExecutable(const fs::directory_entry& entry) {
-  std::error_code error;
-  return (entry.symlink_status(error).permissions() & fs::perms::owner_exec) !=
-         fs::perms::none;
-}
-
-// The regular files below `folder`, not through links, that `wanted` picks.
-template <typename Wanted>
-void collect(const fs::path& folder, Wanted wanted,
-             std::vector<fs::path>& files) {
+// The Mach-O files below `folder`, not through links, whatever their names:
+// notarization refuses a bundle with any of them unsigned. Deepest first,
+// in a stable order.
+std::vector<fs::path> machOFiles(const fs::path& folder) {
+  std::vector<fs::path> files;
   std::error_code error;
   for (fs::recursive_directory_iterator entry(folder, error), end;
        !error && entry != end; entry.increment(error)) {
     if (entry->is_regular_file(error) && !entry->is_symlink(error) &&
-        wanted(*entry)) {
+        isMachO(entry->path())) {
       files.push_back(entry->path());
     }
   }
+  if (error) {
+    throw BundleError(withReason("cannot list " + inQuotes(folder), error));
+  }
+  std::sort(files.begin(), files.end(),
+            [](const fs::path& a, const fs::path& b) {
+              const auto depth = [](const fs::path& p) {
+                return std::distance(p.begin(), p.end());
+              };
+              return depth(a) != depth(b) ? depth(a) > depth(b) : a < b;
+            });
+  return files;
 }
 
+// Nested code before what holds it: the launcher and the bundle last.
 std::vector<fs::path> signingOrder(const fs::path& bundle,
                                    const std::string& name) {
+  const fs::path launcher = bundle / "Contents/MacOS" / name;
   std::vector<fs::path> order;
-  collect(
-      bundle / "Contents/runtime",
-      [](const fs::directory_entry& e) {
-        return isLibrary(e.path()) || isExecutable(e);
-      },
-      order);
-  collect(
-      bundle / "Contents/app",
-      [](const fs::directory_entry& e) { return isLibrary(e.path()); }, order);
-  order.push_back(bundle / "Contents/MacOS" / name);
+  for (const fs::path& file : machOFiles(bundle / "Contents")) {
+    if (file != launcher) {
+      order.push_back(file);
+    }
+  }
+  order.push_back(launcher);
   order.push_back(bundle);
   return order;
 }

@@ -12,8 +12,8 @@ std::string entitlementsPlist();
 void checkCanSign();
 
 // Signs the bundle with the hardened runtime and `entitlements`, nested
-// code before what holds it: the runtime's libraries and executables and the
-// app folder's libraries, then the launcher, then the bundle.
+// code before what holds it: every Mach-O file in it (isMachO), then the
+// launcher, then the bundle.
 void signBundle(const std::filesystem::path& bundle, const std::string& name,
                 const std::string& identity,
                 const std::filesystem::path& entitlements);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstring>
 
 #include "BundleError.h"
+#include "Interruption.h"
 
 extern char** environ;
 
@@ -63,15 +65,26 @@ class FileActions {
   posix_spawn_file_actions_t actions;
 };
 
-// Reads both pipes until the child has closed them, so that neither fills up
-// while the other is waited for.
-void drain(Pipe& out, Pipe& err, ProgramResult& result) {
+constexpr int kSignalCheckMs = 200;
+
+// Reads both pipes until the child `pid` has closed them, so that neither
+// fills up while the other is waited for. A signal that interrupts this run
+// goes on to the child, which a signal sent to this process alone would
+// leave running, writing into the staging folder.
+void drain(pid_t pid, Pipe& out, Pipe& err, ProgramResult& result) {
   struct pollfd fds[2] = {{out.readEnd.get(), POLLIN, 0},
                           {err.readEnd.get(), POLLIN, 0}};
   std::string* texts[2] = {&result.out, &result.err};
   int open = 2;
+  bool passedOn = false;
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    if (!passedOn && Interruption::signalReceived() != 0) {
+      kill(pid, Interruption::signalReceived());
+      passedOn = true;
+    }
+    // A signal between the check above and the wait would not interrupt
+    // it: the wait looks again now and then.
+    if (poll(fds, 2, kSignalCheckMs) < 0) {
       if (errno == EINTR) {
         continue;
       }
@@ -117,6 +130,7 @@ std::string ProgramResult::firstLine() const {
 }
 
 ProgramResult runProgram(const std::vector<std::string>& argv) {
+  Interruption::check();
   Pipe out;
   Pipe err;
   FileActions actions;
@@ -144,10 +158,11 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   err.writeEnd.reset();
 
   ProgramResult result;
-  drain(out, err, result);
+  drain(pid, out, err, result);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  Interruption::check();
   if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);
   }

@@ -7,6 +7,7 @@
 
 #include "BundleOptions.h"
 #include "Bundler.h"
+#include "Interruption.h"
 
 namespace {
 
@@ -25,20 +26,42 @@ std::string oneLine(const std::string& message) {
   return line;
 }
 
+int run(const std::vector<std::string>& args) {
+  const BundleOptions options = parseBundleOptions(args);
+  if (options.help) {
+    std::cout << kBundleUsage;
+    return 0;
+  }
+  if (options.showVersion) {
+    std::cout << "wrapkin-bundle " << kBundleToolVersion << std::endl;
+    return 0;
+  }
+  const MadeBundle made = makeBundle(options);
+  for (const std::string& note : made.notes) {
+    std::cerr << "wrapkin-bundle: " << oneLine(note) << std::endl;
+  }
+  std::cout << made.path.string() << std::endl;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  Interruption::catchSignals();
+  int exitCode = 1;
   try {
-    const BundleOptions options =
-        parseBundleOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (options.help) {
-      std::cout << kBundleUsage;
-      return 0;
-    }
-    std::cout << makeBundle(options).string() << std::endl;
-    return 0;
+    exitCode = run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const Interruption::Interrupted&) {
   } catch (const std::exception& e) {
-    std::cerr << "wrapkin-bundle: " << oneLine(e.what()) << std::endl;
-    return 1;
+    // A failure that a signal caused, such as a copy cut short, is no
+    // failure to report.
+    if (Interruption::signalReceived() == 0) {
+      std::cerr << "wrapkin-bundle: " << oneLine(e.what()) << std::endl;
+    }
   }
+  // Everything the run made is gone by now, its owners destroyed.
+  if (Interruption::signalReceived() != 0) {
+    Interruption::endBy(Interruption::signalReceived());
+  }
+  return exitCode;
 }

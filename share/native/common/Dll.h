@@ -28,6 +28,10 @@ class Dll {
 
   static void freeLibrary(void* handle);
 
+  // `name` as the libraries loaded for the whole process define it (the
+  // runtime loads its JVM library so), or null.
+  static void* findInProcess(const std::string& name);
+
  private:
   struct LibraryReleaser {
     void operator()(void* h) const { freeLibrary(h); }

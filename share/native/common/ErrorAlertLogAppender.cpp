@@ -5,6 +5,7 @@
 #include <string>
 
 #include "FileUtils.h"
+#include "StderrLog.h"
 #include "SysInfo.h"
 #include "app.h"
 
@@ -84,11 +85,32 @@ std::string launcherName() {
              : std::string();
 }
 
+// The failure, then what standard error got last (the runtime's own words
+// about it), then where all of that is.
+std::string alertText(const std::string& failure,
+                      const StderrLog::Tail& stderrTail) {
+  std::string text = failure;
+  if (!stderrTail.lines.empty()) {
+    text += "\n";
+  }
+  for (const std::string& line : stderrTail.lines) {
+    text += "\n" + line;
+  }
+  if (!stderrTail.path.empty()) {
+    text += "\n\nThe full log is in \"" + stderrTail.path + "\".";
+  }
+  return text;
+}
+
 }  // namespace
 
 void ErrorAlertLogAppender::append(const LogEvent& v) {
+  // Taken before the launcher's own line joins them. A standard error that
+  // is logged reached no one before.
+  const StderrLog::Tail stderrTail = StderrLog::tail();
   app::defaultLastErrorLogAppender().append(v);
-  if (SysInfo::isWrittenToNoOne(kStandardErrorFd)) {
-    showAlert(validUtf8(launcherName()), validUtf8(app::lastErrorMsg()));
+  if (!stderrTail.path.empty() || SysInfo::isWrittenToNoOne(kStandardErrorFd)) {
+    showAlert(validUtf8(launcherName()),
+              validUtf8(alertText(app::lastErrorMsg(), stderrTail)));
   }
 }

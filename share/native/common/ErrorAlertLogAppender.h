@@ -9,6 +9,8 @@
 // default one does, and when standard error reaches no one (a bundle started
 // from the Finder or the Dock has it on the null device) also shows it in an
 // alert titled with the launcher's name, so that a failed start says why.
+// When standard error goes to a log (StderrLog), the alert also shows the
+// log's last lines and where it is.
 class ErrorAlertLogAppender : public LogAppender {
  public:
   // Shows an alert and returns once it is dismissed; given valid UTF-8.

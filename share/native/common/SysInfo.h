@@ -38,6 +38,10 @@ std::vector<std::string> getCommandArgs(
 void markRuntimeStart(const std::vector<std::string>& jvmArgs);
 bool isRuntimeRestart();
 
+// Whether the runtime may start the launcher anew (Linux: LD_LIBRARY_PATH
+// is set and not empty); always false on macOS.
+bool isRuntimeRestartPossible();
+
 // Whether what is written to `fd` reaches no one: the descriptor is closed,
 // or it is the null device (a bundle started from the Finder or the Dock
 // has its standard error there).
@@ -45,8 +49,8 @@ bool isWrittenToNoOne(int fd);
 
 // Shows `message` to a person in an alert at stop level, titled `title`,
 // with an OK button, and returns once it is dismissed; both texts must be
-// valid UTF-8. Does nothing on Linux, which has only the line on standard
-// error.
+// valid UTF-8. Linux has only the line on standard error; its stand-in
+// records the alert for tests (linux/native/common/ErrorAlert.cpp).
 void showErrorAlert(const std::string& title, const std::string& message);
 
 // The folders under which applications keep the current user's settings
@@ -56,6 +60,11 @@ void showErrorAlert(const std::string& title, const std::string& message);
 // the environment gives none.
 std::string getUserConfigDir();
 std::string getUserCacheDir();
+
+// The folder under which applications keep the current user's logs (macOS:
+// "$HOME/Library/Logs", which Console.app shows; Linux: $XDG_STATE_HOME or
+// "$HOME/.local/state"), by the same rules.
+std::string getUserLogDir();
 
 // The variable's value when it is an absolute path; empty when it is unset,
 // empty or relative.

@@ -44,6 +44,10 @@ void* Dll::getFunction(const std::string& name, bool throwIfNotFound) const {
   return fn;
 }
 
+void* Dll::findInProcess(const std::string& name) {
+  return dlsym(RTLD_DEFAULT, name.c_str());
+}
+
 void Dll::freeLibrary(void* handle) {
   if (handle != nullptr) {
     dlclose(handle);

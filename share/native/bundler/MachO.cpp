@@ -1,0 +1,57 @@
+#include "MachO.h"
+
+#include <cstdint>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+// The first four bytes, as a big-endian number, of each kind of Mach-O.
+constexpr std::uint32_t kThinMagics[] = {
+    0xFEEDFACE,  // 32 bits, big-endian
+    0xCEFAEDFE,  // 32 bits, little-endian
+    0xFEEDFACF,  // 64 bits, big-endian
+    0xCFFAEDFE,  // 64 bits, little-endian
+};
+constexpr std::uint32_t kFatMagic = 0xCAFEBABE;  // also a class file's
+constexpr std::uint32_t kFat64Magic = 0xCAFEBABF;
+constexpr std::uint32_t kFatHeaderSize = 8;
+constexpr std::uint32_t kFatArchSize = 20;
+constexpr std::uint32_t kFat64ArchSize = 32;
+constexpr std::uint32_t kFirstClassFileMajorVersion = 45;
+
+std::uint32_t bigEndian(const unsigned char* bytes) {
+  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+         (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+}
+
+}  // namespace
+
+bool isMachO(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char header[kFatHeaderSize] = {};
+  in.read(reinterpret_cast<char*>(header), sizeof header);
+  const std::streamsize read = in.gcount();
+  if (read < 4) {
+    return false;
+  }
+  const std::uint32_t magic = bigEndian(header);
+  for (const std::uint32_t thin : kThinMagics) {
+    if (magic == thin) {
+      return true;
+    }
+  }
+  if ((magic != kFatMagic && magic != kFat64Magic) ||
+      read < static_cast<std::streamsize>(kFatHeaderSize)) {
+    return false;
+  }
+  const std::uint32_t architectures = bigEndian(header + 4);
+  if (architectures == 0 || architectures >= kFirstClassFileMajorVersion) {
+    return false;
+  }
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  const std::uint32_t archSize =
+      magic == kFatMagic ? kFatArchSize : kFat64ArchSize;
+  return !error && size >= kFatHeaderSize + architectures * archSize;
+}
