@@ -1,6 +1,5 @@
 #include "CfgText.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "AppFolder.h"
@@ -133,11 +132,7 @@ CfgText launcherConfig(const BundleOptions& o, const EntryPoint& entry,
   cfg.section("JavaOptions").addEach("java-options", o.javaOptions);
   cfg.section("ArgOptions").addEach("arguments", o.arguments);
   if (o.cds) {
-    // The runtime takes a ":" in an archive's path for the end of the path;
-    // the Finder stores a "/" of a name as one.
-    std::string archiveName = o.name;
-    std::replace(archiveName.begin(), archiveName.end(), ':', '_');
-    addClassDataSharing(cfg, "$CACHEDIR/" + archiveName + ".jsa", javaFeature);
+    addClassDataSharing(cfg, "$CACHEDIR/" + o.name + ".jsa", javaFeature);
   }
   return cfg;
 }
