@@ -168,6 +168,28 @@ def cds_results(results):
     return out
 
 
+def key_results(results):
+    """Per class path size: the starts with and without the class-data key."""
+    counts = {int(re.match(r"key-(\d+)-\d+\.json$", os.path.basename(p)).group(1))
+              for p in glob.glob(os.path.join(results, "key-*-*.json"))}
+    out = []
+    for count in sorted(counts):
+        runs = rounds_of(results, "key-%d" % count)
+        (key_cmd,) = [c for c in runs if "/key/Key.app/" in c]
+        (plain_cmd,) = [c for c in runs if c != key_cmd]
+        extra = [ms(a - b) for a, b in zip(runs[key_cmd]["round_medians"],
+                                            runs[plain_cmd]["round_medians"])]
+        out.append({
+            "count": count,
+            "rounds": len(extra),
+            "plain": summary(runs[plain_cmd]),
+            "key": summary(runs[key_cmd]),
+            "extra": median_ci(extra),
+            "per_jar_us": statistics.median(extra) * 1e3 / count,
+        })
+    return out
+
+
 # --- In process (Google Benchmark) ---------------------------------------------
 
 
@@ -431,6 +453,8 @@ def main():
         r["verdict"] = verdict(r["speedup"], r["goal"], False)
         r["first_verdict"] = verdict(r["first_ratio"], GOAL_CDS_FIRST, True)
 
+    key = key_results(results)
+
     # Scale, whole process.
     series = {kind: scale_series(results, kind)
               for kind in ("mixed", "options", "macros")}
@@ -663,6 +687,22 @@ def main():
               "%.2fx [%.2f-%.2f]" % r["speedup"], fmt_ms(r["first"]["median"]),
               "%.2fx [%.2f-%.2f]" % r["first_ratio"], "%.1f" % (r["size"] / 1048576.0),
               fmt_ms(r["copy_first"]), fmt_ms(r["copy_second"])] for r in cds]))
+        md.append("")
+    if key:
+        md.append("### What the key costs\n")
+        md.append("The launcher with the runtime double and a class path `$APPDIR/lib/*` of N"
+                  " jars, started with a JVM option that names `$CACHEDIR`, so that it"
+                  " computes the key of the archive's folder (the folder's listing, a stat of"
+                  " each jar, the hash), against the same bundle with an option that does"
+                  " not: %d rounds of %d runs each. The cost is the difference of the rounds'"
+                  " medians, with its 95%% confidence interval.\n" % (
+                      key[0]["rounds"], key[0]["plain"]["runs"] // key[0]["rounds"]))
+        md.append(table(
+            ["Jars in `lib/*`", "Without the key ms", "With the key ms",
+             "Key per start ms", "µs per jar"],
+            [[fmt_count(r["count"]), fmt_ms(r["plain"]["median"]),
+              fmt_ms(r["key"]["median"]), "%.2f [%.2f-%.2f]" % r["extra"],
+              "%.2f" % r["per_jar_us"]] for r in key]))
         md.append("")
 
     md.append("## Scale\n")

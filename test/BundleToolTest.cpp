@@ -523,6 +523,18 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      {"--identifier", "com.example.My App"},
      "the identifier \"com.example.My App\" is not reverse-DNS: use ASCII "
      "letters, digits, \"-\" and \".\", as in com.example.MyApp"},
+    {"identifier ending in a dot",
+     {"--identifier", "com.example."},
+     "the identifier \"com.example.\" is not reverse-DNS: use ASCII "
+     "letters, digits, \"-\" and \".\", as in com.example.MyApp"},
+    {"identifier starting with a dot",
+     {"--identifier", ".a"},
+     "the identifier \".a\" is not reverse-DNS: use ASCII letters, digits, "
+     "\"-\" and \".\", as in com.example.MyApp"},
+    {"identifier with an empty part",
+     {"--identifier", "a..b"},
+     "the identifier \"a..b\" is not reverse-DNS: use ASCII letters, "
+     "digits, \"-\" and \".\", as in com.example.MyApp"},
     {"output folder below a file",
      {"--out", t + "/file/out"},
      "cannot create the output folder \"" + t +

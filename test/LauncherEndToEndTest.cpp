@@ -2,21 +2,31 @@
 // wrapkin-bundle, with the fake runtime library (doubles/FakeJli.cpp) in
 // place of the runtime's libjli: it records the JLI_Launch call it gets.
 
+#include <signal.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "BundleTool.h"
 #include "ChildProcess.h"
+#include "ClassDataArchives.h"
 #include "ExpectedText.h"
 #include "FakeJliRecord.h"
 
@@ -28,6 +38,30 @@ const char* const kExports[] = {"main", "jvmLauncherGetAPI",
                                 "jvmLauncherCreateJvmlLauncherData",
                                 "jvmLauncherStartJvm", "jvmLauncherLog"};
 
+// The runtime's `java` as the class-data dump runs it: it records its
+// command line and environment in $FAKE_JAVA_RECORD and $FAKE_JAVA_RECORD.env,
+// then writes an archive where -XX:SharedArchiveFile= says or, with
+// FAKE_JAVA_WAIT set, waits until it is ended.
+const char kFakeJava[] =
+    "#!/bin/sh\n"
+    "printf '%s\\n' \"$0\" \"$@\" >\"${FAKE_JAVA_RECORD:-/dev/null}\"\n"
+    "env >\"${FAKE_JAVA_RECORD:-/dev/null}.env\"\n"
+    "if [ -n \"${FAKE_JAVA_WAIT:-}\" ]; then sleep 60 & wait $!; exit 1; fi\n"
+    "for arg; do\n"
+    "  case $arg in -XX:SharedArchiveFile=*) printf '\\242\\253\\013\\360' "
+    ">\"${arg#*=}\" ;; esac\n"
+    "done\n";
+
+// A fake home that --cds accepts, with that `java`.
+std::string makeFakeJavaHomeWithJava(const std::string& home) {
+  makeFakeJavaHome(home, FAKE_JLI_PATH);
+  std::ofstream(home + "/release") << "JAVA_VERSION=\"21\"\n";
+  fs::create_directories(home + "/bin");
+  std::ofstream(home + "/bin/java") << kFakeJava;
+  fs::permissions(home + "/bin/java", fs::perms::owner_all);
+  return home;
+}
+
 // Runtime homes whose libjli stands in for the runtime's library;
 // wrapkin-bundle copies them into Contents/runtime/Contents/Home.
 struct FakeRuntimes {
@@ -35,12 +69,49 @@ struct FakeRuntimes {
       : jli(makeFakeJavaHome(base + "/fake-jli", FAKE_JLI_PATH)),
         notALibrary(makeFakeJavaHome(base + "/not-a-library", "")),
         withoutJliLaunch(
-            makeFakeJavaHome(base + "/without-jli-launch", TEST_LIB_PATH)) {}
+            makeFakeJavaHome(base + "/without-jli-launch", TEST_LIB_PATH)),
+        withJava(makeFakeJavaHomeWithJava(base + "/with-java")) {}
 
   const std::string jli;
   const std::string notALibrary;
   const std::string withoutJliLaunch;
+  const std::string withJava;
 };
+
+// What $CACHEDIR stood for in a launch, shown by "-Dcache=$CACHEDIR".
+std::string cacheDirOf(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg.rfind("-Dcache=", 0) == 0) {
+      return arg.substr(8);
+    }
+  }
+  return "(no -Dcache=)";
+}
+
+// `expected` with "@K" for `cacheDir` and "@P" for any process id, against
+// `actual`, element by element.
+void expectMatching(const std::vector<std::string>& expected,
+                    const std::vector<std::string>& actual,
+                    const std::string& cacheDir) {
+  ASSERT_EQ(expected.size(), actual.size())
+      << ::testing::PrintToString(actual);
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    const std::string pattern =
+        replaceAll(replaceAll(escapedForRegex(expected[i]), "@K",
+                              escapedForRegex(cacheDir)),
+                   "@P", "[0-9]+");
+    EXPECT_TRUE(std::regex_match(actual[i], std::regex(pattern)))
+        << actual[i] << " against " << pattern;
+  }
+}
+
+const char kClassListCds[] =
+    "app.cds=$CACHEDIR/T.jsa\n"
+    "[JavaOptions]\njava-options=-Dcache=$CACHEDIR\njava-options=-Xmx64m\n"
+    "[AppCDSJavaOptions]\njava-options=-XX:SharedArchiveFile=$CACHEDIR/T.jsa\n"
+    "java-options=-Xlog:cds=off\n"
+    "[AppCDSGenerateCacheJavaOptions]\n"
+    "java-options=-XX:DumpLoadedClassList=$CACHEDIR/T.jsa\n";
 
 class LauncherEndToEndTest : public ::testing::Test {
  protected:
@@ -275,30 +346,46 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
       "java-options=-XX:ArchiveClassesAtExit=$CACHEDIR/T.jsa\n");
   const std::string aFile = tmp.path() + "/a-file";
   std::ofstream(aFile) << "x";
+  const std::string colonCache = tmp.path() + "/c:x";
   const ChildEnv withCache = env()
                                  .set("XDG_CACHE_HOME", tmp.path() + "/cache")
                                  .set("HOME", tmp.path() + "/home");
   std::string folder;  // where the archive went, once known
   const auto archive = [&] { return folder + "/T.jsa"; };
-  const struct {
+  const auto launcherFolder = [&] { return fs::path(folder).parent_path(); };
+  // Undoes what the rows below do to the folders.
+  const auto restore = [&] {
+    fs::permissions(launcherFolder(), fs::perms::owner_all);
+    if (fs::is_symlink(folder)) {
+      fs::remove(folder);
+      fs::rename(folder + ".real", folder);
+    }
+  };
+  struct Row {
     const char* label;
     std::function<void()> before;
     ChildEnv env;
     // "@K" for the cache folder, "@P" for a process id.
     std::vector<std::string> expected;
-  } rows[] = {
+    // What the trace says instead, when the start gets no options.
+    std::string traced;
+  };
+  std::vector<Row> rows{
       {"no archive yet: the runtime writes a file of the start's own",
        [] {},
        withCache,
-       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"}},
+       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"},
+       ""},
       {"the archive that start made",
        [] {},
        withCache,
-       {"-XX:SharedArchiveFile=@K/T.jsa"}},
+       {"-XX:SharedArchiveFile=@K/T.jsa"},
+       ""},
       {"the archive truncated",
        [&] { fs::resize_file(archive(), 1000); },
        withCache,
-       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"}},
+       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"},
+       ""},
       {"garbage of the archive's size in its place",
        [&] {
          const auto size = fs::file_size(archive());
@@ -306,14 +393,54 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
          std::ofstream(archive()) << std::string(size, 'g');
        },
        withCache,
-       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"}},
+       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"},
+       ""},
+      {"the launcher's cache folder writable by others",
+       [&] {
+         fs::permissions(launcherFolder(), fs::perms::others_write,
+                         fs::perm_options::add);
+       },
+       withCache,
+       {},
+       "directory can be written by other users"},
+      {"a link in the key folder's place",
+       [&] {
+         restore();
+         fs::rename(folder, folder + ".real");
+         fs::create_directory_symlink(folder + ".real", folder);
+       },
+       withCache,
+       {},
+       "directory is a link"},
+      {"JAVA_TOOL_OPTIONS set, whose options the runtime adds",
+       restore,
+       ChildEnv(withCache).set("JAVA_TOOL_OPTIONS", "-Dx=1"),
+       {},
+       "JAVA_TOOL_OPTIONS is set"},
+      {"a \":\" in the cache folder",
+       [] {},
+       env().set("XDG_CACHE_HOME", colonCache),
+       {},
+       "which the runtime takes for the end of an archive's path"},
       {"a file where the cache folder would be",
        [] {},
        env().set("XDG_CACHE_HOME", aFile).set("HOME", aFile),
-       {}},
-      {"no cache folder at all", [] {}, env().unset("HOME"), {}},
+       {},
+       "No class-data options: cannot create \"" + aFile + "/Tool/"},
+      {"no cache folder at all", [] {}, env().unset("HOME"), {}, ""},
   };
-  for (const auto& row : rows) {
+  if (geteuid() == 0) {
+    rows.insert(rows.begin() + 6,
+                {"the key folder owned by another user",
+                 [&] {
+                   restore();
+                   ASSERT_EQ(0, chown(folder.c_str(), 65534, 65534));
+                 },
+                 withCache,
+                 {},
+                 "directory belongs to another user"});
+  }
+  for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
     row.before();
 
@@ -329,30 +456,296 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
     if (folder.empty()) {
       folder = cacheDir;
     }
-    std::vector<std::string> options(
-        args.begin() + 2, std::find(args.begin(), args.end(),
-                                    "-Dwrapkin.app-path=" + b.launcher));
-    ASSERT_EQ(row.expected.size(), options.size())
-        << ::testing::PrintToString(options);
-    for (std::size_t i = 0; i < options.size(); ++i) {
-      const std::string pattern =
-          replaceAll(replaceAll(escapedForRegex(row.expected[i]), "@K",
-                                escapedForRegex(cacheDir)),
-                     "@P", "[0-9]+");
-      EXPECT_TRUE(std::regex_match(options[i], std::regex(pattern)))
-          << options[i] << " against " << pattern;
+    expectMatching(row.expected,
+                   std::vector<std::string>(
+                       args.begin() + 2,
+                       std::find(args.begin(), args.end(),
+                                 "-Dwrapkin.app-path=" + b.launcher)),
+                   cacheDir);
+    if (!row.traced.empty()) {
+      const std::string traced =
+          run(b, {}, ChildEnv(row.env).set("WRAPKIN_DEBUG", "true")).err;
+      EXPECT_NE(std::string::npos, traced.find(row.traced)) << traced;
     }
   }
   // The cache folders are the user's alone.
   EXPECT_EQ(fs::perms::owner_all,
             fs::status(folder).permissions() & fs::perms::all);
+  // A start that cannot keep an archive leaves no mark of a failure.
+  EXPECT_FALSE(fs::exists(colonCache));
+}
 
-  const ChildResult traced = run(
-      b, {}, env().set("XDG_CACHE_HOME", aFile).set("WRAPKIN_DEBUG", "true"));
-  EXPECT_NE(std::string::npos,
-            traced.err.find("No class-data options: cannot create \"" + aFile +
-                            "/Tool/"))
-      << traced.err;
+// Every input that a class-data archive must fit changes the key, and so
+// $CACHEDIR: the runtime refuses an archive whose jars, JVM options or
+// runtime differ from those it was made with.
+TEST_F(LauncherEndToEndTest, TheCacheFolderFollowsWhatTheArchiveMustFit) {
+  const std::string in = tmp.path() + "/in";
+  fs::create_directories(in + "/lib");
+  fs::create_directories(in + "/mods");
+  std::ofstream(in + "/a.jar") << "a";
+  std::ofstream(in + "/lib/b.jar") << "b";
+  std::ofstream(in + "/mods/m.jar") << "m";
+  const Bundle b = bundle(
+      "[Application]\napp.mainclass=a.B\napp.cds=$CACHEDIR/T.jsa\n"
+      "app.classpath=$APPDIR/a.jar\napp.classpath=$APPDIR/lib/*\n"
+      "app.modulepath=$APPDIR/mods\napp.user-options=$CONFIGDIR/Tool.cfg\n"
+      "[JavaOptions]\njava-options=-Dcache=$CACHEDIR\n",
+      {"--app-file", in + "/a.jar", "--app-file", in + "/lib", "--app-file",
+       in + "/mods"});
+  const std::string config = tmp.path() + "/config";
+  const std::string userOptions = config + "/Tool/Tool.cfg";
+  fs::create_directories(config + "/Tool");
+  std::ofstream(userOptions) << "[JavaOptions]\njava-options=-Xmx256m\n";
+  const std::string classImage =
+      b.root + "/Contents/runtime/Contents/Home/lib/modules";
+  std::ofstream(classImage) << "image";
+  const ChildEnv withCache = env()
+                                 .set("XDG_CACHE_HOME", tmp.path() + "/cache")
+                                 .set("XDG_CONFIG_HOME", config);
+  const auto key = [&] {
+    EXPECT_EQ(0, run(b, {}, withCache).exitCode);
+    return calls().empty() ? std::string() : cacheDirOf(fakeJliArgs(calls()[0]));
+  };
+  const auto rebuilt = [](const std::string& path) {
+    fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(1));
+  };
+  // With the size changed and the time kept.
+  const auto rewritten = [](const std::string& path, const std::string& text) {
+    const fs::file_time_type time = fs::last_write_time(path);
+    std::ofstream(path) << text;
+    fs::last_write_time(path, time);
+  };
+  const struct {
+    const char* label;
+    std::function<void()> change;
+  } rows[] = {
+      {"a class path jar rebuilt with the same size",
+       [&] { rebuilt(b.appDir + "/a.jar"); }},
+      {"a class path jar of another size, of the same time",
+       [&] { rewritten(b.appDir + "/a.jar", "aa"); }},
+      {"a jar added to a \"*\" class path folder",
+       [&] { std::ofstream(b.appDir + "/lib/c.jar") << "c"; }},
+      {"a jar in a \"*\" class path folder rebuilt",
+       [&] { rebuilt(b.appDir + "/lib/b.jar"); }},
+      {"a jar in a module path folder rebuilt",
+       [&] { rebuilt(b.appDir + "/mods/m.jar"); }},
+      {"a user's JVM option, in a file of the same size and time",
+       [&] {
+         rewritten(userOptions, "[JavaOptions]\njava-options=-Xmx512m\n");
+       }},
+      {"the runtime's class image updated", [&] { rebuilt(classImage); }},
+  };
+  std::set<std::string> keys{key()};
+  ASSERT_EQ(keys, std::set<std::string>{key()}) << "the key of an unchanged start";
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    row.change();
+    EXPECT_TRUE(keys.insert(key()).second);
+  }
+}
+
+// The class list that a start writes becomes an archive once the start has
+// ended: a waiter runs the runtime's `java` with the start's class path and
+// JVM options, and nothing of the application's: no main class or module
+// to run, no -jar, arguments or splash screen, and none of the variables
+// with which `java` and the JVM add options.
+TEST_F(LauncherEndToEndTest, TheDumpRunsNothingOfTheApplication) {
+  const std::string splash = tmp.path() + "/splash.png";
+  std::ofstream(splash) << "png";
+  const std::string javaRecord = tmp.path() + "/java";
+  const struct {
+    const char* label;
+    std::string application;
+    // "@A" for the app folder; around the options of the start's own.
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+  } rows[] = {
+      {"a main jar, which -jar makes the whole class path",
+       "app.mainjar=$APPDIR/main.jar\napp.classpath=$APPDIR/a.jar\n",
+       {"-cp", "@A/main.jar"},
+       {}},
+      {"a main module",
+       "app.mainmodule=mod/pkg.Main\napp.modulepath=$APPDIR/mods\n"
+       "app.classpath=$APPDIR/a.jar\n",
+       {"--module-path", "@A/mods", "-cp", "@A/a.jar"},
+       {"--add-modules", "mod"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const std::string cache = tmp.path() + "/cache" + std::to_string(&row - rows);
+    const Bundle b = bundle("[Application]\napp.splash=$APPDIR/splash.png\n" +
+                                row.application + kClassListCds +
+                                "[ArgOptions]\narguments=first\n",
+                            {"--java-home", runtimes.withJava, "--app-file",
+                             splash});
+    const ChildEnv withCache = env()
+                                   .set("XDG_CACHE_HOME", cache)
+                                   .set("FAKE_JAVA_RECORD", javaRecord)
+                                   .set("JDK_JAVA_OPTIONS", "-Dx=1");
+
+    ASSERT_EQ(0, run(b, {"one"}, withCache).exitCode);
+    ASSERT_EQ(1u, completedArchives(cache).size());
+
+    std::vector<std::string> expected{
+        b.root + "/Contents/runtime/Contents/Home/bin/java"};
+    for (const std::string& arg : row.before) {
+      expected.push_back(replaceAll(arg, "@A", b.appDir));
+    }
+    expected.insert(expected.end(),
+                    {"-Dcache=@K", "-Xmx64m",
+                     "-XX:SharedArchiveFile=@K/T.jsa.@P.dump",
+                     "-Xlog:cds=off", "-Xshare:dump",
+                     "-XX:SharedClassListFile=@K/T.jsa.@P.tmp"});
+    expected.insert(expected.end(), row.after.begin(), row.after.end());
+    std::istringstream recorded(childprocess::readFile(javaRecord));
+    std::vector<std::string> dump;
+    for (std::string line; std::getline(recorded, line);) {
+      dump.push_back(line);
+    }
+    const std::string cacheDir = cacheDirOf(dump);
+    expectMatching(expected, dump, cacheDir);
+    const std::string dumpEnv = childprocess::readFile(javaRecord + ".env");
+    for (const char* name : {"JDK_JAVA_OPTIONS=", "WRAPKIN_CLASS_DATA_WAITER="}) {
+      EXPECT_EQ(std::string::npos, dumpEnv.find(name)) << name;
+    }
+
+    ASSERT_EQ(0, run(b, {}, withCache).exitCode);
+    const std::vector<std::string> args = fakeJliArgs(calls().at(0));
+    EXPECT_NE(args.end(), std::find(args.begin(), args.end(),
+                                    "-XX:SharedArchiveFile=" + cacheDir + "/T.jsa"))
+        << ::testing::PrintToString(args);
+  }
+}
+
+// `ps` on the process `pid` for one field, without its header and blanks.
+std::string processField(pid_t pid, const std::string& field) {
+  std::istringstream out(
+      runChild({"/bin/sh", "-c",
+                "exec ps -o " + field + "= -p " + std::to_string(pid)},
+               ChildEnv::clean())
+          .out);
+  std::string value;
+  out >> value;
+  return value;
+}
+
+// Whether a process of group `group` is alive (not a zombie).
+bool isGroupAlive(pid_t group) {
+  std::istringstream table(
+      runChild({"/bin/sh", "-c", "exec ps -A -o pgid= -o stat="},
+               ChildEnv::clean())
+          .out);
+  for (long id; table >> id;) {
+    std::string state;
+    table >> state;
+    if (id == group && state[0] != 'Z') {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The process left behind by a start that wrote a class list: the waiter,
+// in a session of its own, at low priority, small, holding no descriptor of
+// the application's, named for what it does. SIGTERM ends it and the dump,
+// and the next start cleans up after them.
+TEST_F(LauncherEndToEndTest, TheProcessLeftBehindIsSmallAndEndsOnSigterm) {
+  const Bundle b =
+      bundle(std::string("[Application]\napp.mainclass=a.B\n") + kClassListCds,
+             {"--java-home", runtimes.withJava});
+  const std::string cache = tmp.path() + "/cache";
+  const ChildEnv withCache = env().set("XDG_CACHE_HOME", cache);
+  ASSERT_EQ(0, run(b, {},
+                   ChildEnv(withCache)
+                       .set("FAKE_JAVA_WAIT", "1")
+                       .set("FAKE_JLI_KEEP_OPEN", b.cfg))
+                   .exitCode);
+  const std::vector<std::string> args = fakeJliArgs(calls().at(0));
+  const std::string archive = cacheDirOf(args) + "/T.jsa";
+  const std::string classList = args.at(3).substr(args.at(3).find('=') + 1);
+
+  const std::string title = "Tool (class-data archive) " + archive + " ";
+  pid_t waiter = 0;
+  std::istringstream table(
+      runChild({"/bin/sh", "-c", "exec ps -A -ww -o pid= -o args="},
+               ChildEnv::clean())
+          .out);
+  for (std::string line; waiter == 0 && std::getline(table, line);) {
+    const std::string::size_type at = line.find(title);
+    if (at != std::string::npos && line.find_first_not_of(' ') < at) {
+      waiter = static_cast<pid_t>(std::stol(line));
+    }
+  }
+  ASSERT_NE(0, waiter) << "no process \"" << title << "...\"";
+  // It lowers its priority first thing.
+  const auto settled =
+      std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (processField(waiter, "nice") != "10" &&
+         std::chrono::steady_clock::now() < settled) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ("10", processField(waiter, "nice"));
+  EXPECT_LT(std::stol(processField(waiter, "rss")), 64 * 1024) << "KiB";
+  EXPECT_EQ(std::to_string(waiter), processField(waiter, "pgid"));
+#if defined(__linux__)
+  EXPECT_EQ(std::to_string(waiter), processField(waiter, "sid"));
+  std::map<int, std::string> descriptors;
+  const std::string fds = "/proc/" + std::to_string(waiter) + "/fd";
+  for (const auto& entry : fs::directory_iterator(fds)) {
+    descriptors[std::stoi(entry.path().filename().string())] =
+        fs::read_symlink(entry.path()).string();
+  }
+  EXPECT_EQ((std::map<int, std::string>{{0, "/dev/null"},
+                                        {1, "/dev/null"},
+                                        {2, "/dev/null"},
+                                        {3, archive + ".lock"}}),
+            descriptors);
+#endif
+
+  // Meanwhile another start finds the archive being made.
+  ASSERT_EQ(0, run(b, {}, withCache).exitCode);
+  EXPECT_EQ((std::vector<std::string>{b.launcher, args.at(1), "-Xmx64m",
+                                      "-Dwrapkin.app-path=" + b.launcher,
+                                      "a.B"}),
+            fakeJliArgs(calls().at(0)));
+
+  ASSERT_EQ(0, kill(waiter, SIGTERM));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (isGroupAlive(waiter) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_FALSE(isGroupAlive(waiter));
+  EXPECT_TRUE(fs::exists(classList));
+
+  ASSERT_EQ(0, run(b, {}, withCache).exitCode);
+  EXPECT_EQ(0u, fakeJliArgs(calls().at(0)).at(3).rfind("-XX:DumpLoadedClassList=", 0));
+  EXPECT_FALSE(fs::exists(classList));
+  EXPECT_EQ(1u, completedArchives(cache).size());
+}
+
+// A ":" in the launcher's name, as the Finder stores a "/" (wrapkin-bundle
+// refuses such a name; another packager may not), reaches no archive path:
+// the runtime would cut the path there.
+TEST_F(LauncherEndToEndTest, AColonInTheLaunchersNameReachesNoArchivePath) {
+  const std::string cache = tmp.path() + "/cache";
+  Bundle b = bundle(std::string("[Application]\napp.mainclass=a.B\n") +
+                        kClassListCds,
+                    {"--java-home", runtimes.withJava}, "ACDC");
+  fs::rename(b.cfg, b.appDir + "/AC:DC.cfg");
+  const std::string launcher = b.root + "/Contents/MacOS/AC:DC";
+  fs::rename(b.launcher, launcher);
+  b.launcher = launcher;
+
+  ASSERT_EQ(0, run(b, {}, env().set("XDG_CACHE_HOME", cache)).exitCode);
+
+  const std::vector<std::string> args = fakeJliArgs(calls().at(0));
+  const std::string cacheDir = cacheDirOf(args);
+  EXPECT_EQ(0u, cacheDir.find(cache + "/AC_DC/")) << cacheDir;
+  expectMatching({b.launcher, "-Dcache=@K", "-Xmx64m",
+                  "-XX:DumpLoadedClassList=@K/T.jsa.@P.tmp",
+                  "-Dwrapkin.app-path=" + b.launcher, "a.B"},
+                 args, cacheDir);
+  EXPECT_EQ(1u, completedArchives(cache).size());
 }
 
 TEST_F(LauncherEndToEndTest, FindsTheRuntimeLibraryWhereTheBundleSays) {

@@ -17,6 +17,7 @@
 
 #include "BundleTool.h"
 #include "ChildProcess.h"
+#include "ClassDataArchives.h"
 
 namespace fs = std::filesystem;
 
@@ -449,39 +450,6 @@ int javaMajorVersion(const std::string& home) {
   return 0;
 }
 
-// The archives completed under `cache`, once no start or background dump
-// is making one (the dump runs after its start has ended); none when that
-// takes more than two minutes.
-std::vector<std::string> completedArchives(const std::string& cache) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  for (;;) {
-    std::vector<std::string> archives;
-    bool making = false;
-    std::error_code ignored;
-    for (fs::recursive_directory_iterator it(cache, ignored), end; it != end;
-         it.increment(ignored)) {
-      const std::string path = it->path().string();
-      const auto endsWith = [&](const std::string& suffix) {
-        return path.size() > suffix.size() &&
-               path.compare(path.size() - suffix.size(), suffix.size(),
-                            suffix) == 0;
-      };
-      making = making || endsWith(".lock");
-      if (endsWith(".done")) {
-        archives.push_back(path.substr(0, path.size() - 5));
-      }
-    }
-    if (!making) {
-      return archives;
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-      return {};
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-}
-
 // With --cds, the first start records its classes and the archive is made
 // after it; later starts map it. Nothing about it reaches the application's
 // output, and a bad or unfitting archive never reaches the runtime.
@@ -496,7 +464,9 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     const Bundle b = bundle(
         home, "jar",
         {"--link-runtime", "--cds", "--java-option",
-         "-Xlog:class+load=info:file=" + loaded});
+         // Without rotation: JVMs that start at once would rename the
+         // file under each other.
+         "-Xlog:class+load=info:file=" + loaded + "::filecount=0"});
     const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
     const auto cleanStart = [&](const std::string& launcher) {
       const ChildResult result = run(launcher, {}, env);
@@ -526,10 +496,10 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
 
     // Truncated: the runtime gets the options that make it anew.
     fs::resize_file(made[0], 100 * 1024);
-    EXPECT_NE(
-        std::string::npos,
-        traced(b.launcher)
-            .find("\"" + made[0] + "\" not as the launcher completed it"));
+    const std::string trace = traced(b.launcher);
+    EXPECT_NE(std::string::npos,
+              trace.find("\"" + made[0] + "\" not as the launcher completed it"))
+        << trace;
     EXPECT_EQ(made, completedArchives(cache));
 
     // A copy of the bundle makes an archive of its own.
@@ -541,6 +511,45 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     ASSERT_EQ(2u, completedArchives(cache).size());
     cleanStart(copied);
     EXPECT_TRUE(mapped());
+  }
+}
+
+// A user's own -Xmx40g turns compressed object pointers off, which an
+// archive records: the start gets a key, and an archive, of its own, and
+// the runtime maps it.
+TEST_F(RealJvmTest, AUsersOwnJvmOptionsGetAnArchiveThatFits) {
+  const std::string config = tmp.path() + "/config";
+  const std::string userOptions = config + "/Probe/Probe.cfg";
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    if (javaMajorVersion(home) < 13) {
+      continue;
+    }
+    fs::remove(userOptions);
+    const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
+    const Bundle b =
+        bundle(home, "jar", {"--link-runtime", "--cds", "--user-options"});
+    const ChildEnv env = ChildEnv::clean()
+                             .set("XDG_CACHE_HOME", cache)
+                             .set("XDG_CONFIG_HOME", config);
+    const auto start = [&] {
+      const ChildResult result = run(b.launcher, {}, env);
+      EXPECT_EQ(0, result.exitCode) << result.describe();
+      return parseReport(result.out);
+    };
+    start();
+    ASSERT_EQ(1u, completedArchives(cache).size());
+    EXPECT_NE(std::string::npos,
+              start().property("java.vm.info").find("sharing"));
+
+    fs::create_directories(fs::path(userOptions).parent_path());
+    std::ofstream(userOptions) << "[JavaOptions]\njava-options=-Xmx40g\n";
+    start();
+    ASSERT_EQ(2u, completedArchives(cache).size());
+    const ProbeReport report = start();
+    EXPECT_GT(report.maxMemory, 32LL << 30);
+    EXPECT_NE(std::string::npos, report.property("java.vm.info").find("sharing"))
+        << report.property("java.vm.info");
   }
 }
 

@@ -20,7 +20,10 @@
 //                            is called again
 //   An argument -XX:ArchiveClassesAtExit=<file> makes it write <file> as
 //   the runtime writes a class-data archive: the archive's magic number,
-//   then 64 KiB of zeros.
+//   then 64 KiB of zeros; -XX:DumpLoadedClassList=<file> makes it write a
+//   class list of one class there.
+//   FAKE_JLI_KEEP_OPEN=<file> open <file> without close-on-exec and keep it
+//                            open, as an application's descriptor
 //   FAKE_JLI_STDERR=<n>      the call that runs the application (the only
 //                            one, or with FAKE_JLI_REENTER those on the
 //                            thread) first writes <n> bytes to standard
@@ -55,6 +58,7 @@
 // the library, which tests check.
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -177,22 +181,37 @@ void* callMain(void* arg) {
   exit(reentry.result);
 }
 
-void writeArchive(int argc, char** argv) {
-  static const char option[] = "-XX:ArchiveClassesAtExit=";
+// The file that argument `option` names, or null.
+const char* optionValue(int argc, char** argv, const char* option) {
+  const size_t size = strlen(option);
   for (int i = 0; i < argc; ++i) {
     const char* arg;
     memcpy(&arg, reinterpret_cast<const char*>(argv) + i * sizeof(arg),
            sizeof(arg));
-    if (strncmp(arg, option, sizeof(option) - 1) == 0) {
-      FILE* out = fopen(arg + sizeof(option) - 1, "wb");
-      if (out != nullptr) {
-        static const unsigned char magic[4] = {0xa8, 0xab, 0x0b, 0xf0};
-        static const char zeros[64 * 1024] = {};
-        fwrite(magic, 1, sizeof(magic), out);
-        fwrite(zeros, 1, sizeof(zeros), out);
-        fclose(out);
-      }
+    if (strncmp(arg, option, size) == 0) {
+      return arg + size;
     }
+  }
+  return nullptr;
+}
+
+void writeClassData(int argc, char** argv) {
+  const char* archive =
+      optionValue(argc, argv, "-XX:ArchiveClassesAtExit=");
+  FILE* out = archive == nullptr ? nullptr : fopen(archive, "wb");
+  if (out != nullptr) {
+    static const unsigned char magic[4] = {0xa8, 0xab, 0x0b, 0xf0};
+    static const char zeros[64 * 1024] = {};
+    fwrite(magic, 1, sizeof(magic), out);
+    fwrite(zeros, 1, sizeof(zeros), out);
+    fclose(out);
+  }
+  const char* classList =
+      optionValue(argc, argv, "-XX:DumpLoadedClassList=");
+  out = classList == nullptr ? nullptr : fopen(classList, "w");
+  if (out != nullptr) {
+    fputs("java/lang/Object\n", out);
+    fclose(out);
   }
 }
 
@@ -332,7 +351,13 @@ extern "C" __attribute__((visibility("default"))) int JLI_Launch(
   }
   runApplication();
 
-  writeArchive(argc, argv);
+  writeClassData(argc, argv);
+
+  const char* keepOpen = getenv("FAKE_JLI_KEEP_OPEN");
+  if (keepOpen != nullptr && open(keepOpen, O_RDONLY) < 0) {
+    perror(keepOpen);
+    return 93;
+  }
 
   const char* result = getenv("FAKE_JLI_RESULT");
   return result == nullptr ? 0 : atoi(result);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "AppCdsWaiter.h"
 #include "AppLauncher.h"
 #include "ErrorAlertLogAppender.h"
 #include "FileUtils.h"
@@ -91,6 +92,11 @@ JVM_LAUNCHER_EXPORT int main(int argc, char* argv[]) {
     // The runtime re-entered main on its own thread; its arguments are its
     // own business and are ignored.
     return app::launch(std::nothrow, launchJvm, &errorAlertLogAppender);
+  }
+
+  // A start that made a class list left this process to make the archive.
+  if (AppCdsWaiter::isStartedAsWaiter(argc, argv)) {
+    return AppCdsWaiter::run(argv);
   }
 
   SysInfo::argc = argc;

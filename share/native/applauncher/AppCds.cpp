@@ -10,6 +10,7 @@
 #include "CfgFile.h"
 #include "FileUtils.h"
 #include "Log.h"
+#include "SysInfo.h"
 #include "tstrings.h"
 
 namespace {
@@ -19,6 +20,13 @@ const char kClassListOption[] = "-XX:DumpLoadedClassList=";
 // Key folders of one launcher kept in the user's cache: enough for a few
 // copies of an application and its last updates, each with its archive.
 constexpr std::size_t kKeptCacheFolders = 8;
+
+// The JVM adds the options of these to every start's. An archive made
+// without them may not fit such a start, and the runtime would silently map
+// no class data at all; one made with them would run what they name, an
+// agent say, in the background.
+const char* const kJvmOptionVariables[] = {"JAVA_TOOL_OPTIONS",
+                                           "_JAVA_OPTIONS"};
 
 std::vector<std::string> withPathReplaced(std::vector<std::string> options,
                                           const std::string& path,
@@ -36,6 +44,86 @@ std::string configuredArchive(const CfgFile& cfgFile) {
       app.find(PropertyName::cds);
   return property == app.end() ? std::string() : CfgFile::asString(*property);
 }
+
+// The folders whose files a start trusts with the archive: its own, and
+// those above it up to the launcher's folder when it lies in the cache.
+std::vector<std::string> foldersToTrust(const std::string& archive,
+                                        const std::string& cacheDir) {
+  std::string folder = FileUtils::dirname(archive);
+  std::vector<std::string> folders{folder};
+  const std::string launcherFolder = FileUtils::dirname(cacheDir);
+  if (!cacheDir.empty() &&
+      tstrings::startsWith(folder, launcherFolder + "/")) {
+    while (folder.size() > launcherFolder.size()) {
+      folder = FileUtils::dirname(folder);
+      folders.push_back(folder);
+    }
+  }
+  return folders;
+}
+
+// Whether the archive may be kept where "app.cds" says, for a start of this
+// environment; otherwise says why not in the trace.
+bool mayKeepArchive(const std::string& archive, const std::string& cacheDir) {
+  if (archive.find("$CACHEDIR") != std::string::npos) {
+    LOG_TRACE("No class-data options: \""
+              << archive << "\" of \"" << PropertyName::cds.name()
+              << "\" in \"" << SectionName::Application.name()
+              << "\" section names $CACHEDIR, and the user has no cache "
+                 "folder (no absolute HOME)");
+    return false;
+  }
+  if (archive.find(FileUtils::pathSeparator) != std::string::npos) {
+    LOG_TRACE("No class-data options: archive \""
+              << archive << "\" holds \"" << FileUtils::pathSeparator
+              << "\", which the runtime takes for the end of an archive's "
+                 "path");
+    return false;
+  }
+  for (const char* variable : kJvmOptionVariables) {
+    if (!SysInfo::getEnvVariable(std::nothrow, variable, std::string())
+             .empty()) {
+      LOG_TRACE("No class-data options: "
+                << variable
+                << " is set, and the runtime adds its options to this "
+                   "start's, which an archive must fit");
+      return false;
+    }
+  }
+  const std::string folder = FileUtils::dirname(archive);
+  std::string failure;
+  if (!FileUtils::createDirectories(folder, failure)) {
+    LOG_TRACE("No class-data options: cannot create \""
+              << folder << "\" directory: " << failure);
+    return false;
+  }
+  for (const std::string& trusted : foldersToTrust(archive, cacheDir)) {
+    if (!FileUtils::isPrivateFolder(trusted, failure)) {
+      LOG_TRACE("No class-data options: \"" << trusted << "\" directory "
+                                            << failure);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Releases the archive's lock on the way out, unless the start keeps it to
+// make the archive.
+class HeldLock {
+ public:
+  HeldLock() = default;
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  ~HeldLock() {
+    if (!kept) {
+      AppCdsStore::releaseLock();
+    }
+  }
+  void keep() { kept = true; }
+
+ private:
+  bool kept = false;
+};
 
 }  // namespace
 
@@ -55,49 +143,43 @@ AppCds AppCds::plan(const CfgFile& cfgFile, const std::string& javaHome,
     return cds;
   }
   try {
-    if (cds.archive.find("$CACHEDIR") != std::string::npos) {
-      LOG_TRACE("No class-data options: \""
-                << cds.archive << "\" of \"" << PropertyName::cds.name()
-                << "\" in \"" << SectionName::Application.name()
-                << "\" section names $CACHEDIR, and the user has no cache "
-                   "folder (no absolute HOME)");
+    if (!mayKeepArchive(cds.archive, cacheDir)) {
       return AppCds();
     }
+    if (AppCdsStore::whyIncomplete(cds.archive).empty()) {
+      return cds.use(cfgFile, cacheDir);
+    }
+    switch (AppCdsStore::lockForMaking(cds.archive)) {
+      case AppCdsStore::Lock::taken:
+        break;
+      case AppCdsStore::Lock::heldElsewhere:
+        LOG_TRACE("No class-data options: archive \""
+                  << cds.archive << "\" is being made by another start");
+        return AppCds();
+      case AppCdsStore::Lock::failed:
+        LOG_TRACE("No class-data options: cannot lock archive \""
+                  << cds.archive << "\"");
+        return AppCds();
+    }
+    HeldLock lock;
+    // The start that held the lock may have completed it meanwhile.
     const std::string why = AppCdsStore::whyIncomplete(cds.archive);
     if (why.empty()) {
-      cds.options = cfgFile.getValues(SectionName::AppCDSJavaOptions,
-                                      PropertyName::javaOptions);
-      LOG_TRACE("Class-data archive \""
-                << cds.archive << "\" is complete: adding the options of \""
-                << SectionName::AppCDSJavaOptions.name() << "\" section");
-      if (FileUtils::dirname(cds.archive) == cacheDir) {
-        CacheDir::markUsed(cacheDir);
-      }
-      return cds;
-    }
-    if (AppCdsStore::isBeingMade(cds.archive)) {
-      LOG_TRACE("No class-data options: archive \""
-                << cds.archive << "\" is being made by another start");
-      return AppCds();
+      return cds.use(cfgFile, cacheDir);
     }
     if (AppCdsStore::failedRecently(cds.archive)) {
       LOG_TRACE("No class-data options: making archive \""
                 << cds.archive << "\" failed within the last day");
       return AppCds();
     }
-    const std::string folder = FileUtils::dirname(cds.archive);
-    std::string failure;
-    if (!FileUtils::createDirectories(folder, failure)) {
-      LOG_TRACE("No class-data options: cannot create \""
-                << folder << "\" directory: " << failure);
-      return AppCds();
-    }
-    if (folder == cacheDir) {
+    AppCdsStore::removeLeftovers(cds.archive);
+    if (FileUtils::dirname(cds.archive) == cacheDir) {
       CacheDir::prune(cacheDir, kKeptCacheFolders);
     }
     if (!cds.prepareMaking(cfgFile, javaHome)) {
       return AppCds();
     }
+    lock.keep();
     LOG_TRACE("Class-data archive \""
               << cds.archive << "\" " << why << ": adding the options of \""
               << SectionName::AppCDSGenerateCacheJavaOptions.name()
@@ -109,6 +191,18 @@ AppCds AppCds::plan(const CfgFile& cfgFile, const std::string& javaHome,
     return AppCds();
   }
   return cds;
+}
+
+AppCds AppCds::use(const CfgFile& cfgFile, const std::string& cacheDir) {
+  options = cfgFile.getValues(SectionName::AppCDSJavaOptions,
+                              PropertyName::javaOptions);
+  LOG_TRACE("Class-data archive \""
+            << archive << "\" is complete: adding the options of \""
+            << SectionName::AppCDSJavaOptions.name() << "\" section");
+  if (FileUtils::dirname(archive) == cacheDir) {
+    CacheDir::markUsed(cacheDir);
+  }
+  return *this;
 }
 
 bool AppCds::prepareMaking(const CfgFile& cfgFile,
@@ -137,67 +231,101 @@ bool AppCds::prepareMaking(const CfgFile& cfgFile,
     useOptions = cfgFile.getValues(SectionName::AppCDSJavaOptions,
                                    PropertyName::javaOptions);
   }
-  if (!AppCdsStore::lockForMaking(archive)) {
-    LOG_TRACE("No class-data options: cannot lock archive \"" << archive
-                                                              << "\"");
-    return false;
-  }
   options =
       withPathReplaced(generating, archive, AppCdsStore::startOutput(archive));
   making = true;
   return true;
 }
 
-void AppCds::resumeAfterRestart(const CfgFile& cfgFile,
-                                const std::string& javaHome,
-                                const std::vector<std::string>& jvmArgs) {
+AppCds AppCds::resumeAfterRestart(const CfgFile& cfgFile,
+                                  const std::string& javaHome,
+                                  const std::vector<std::string>& jvmArgs) {
   AppCds cds;
   cds.archive = configuredArchive(cfgFile);
   if (cds.archive.empty()) {
-    return;
+    return cds;
   }
   const std::string produced = AppCdsStore::startOutput(cds.archive);
   const bool makes =
       std::any_of(jvmArgs.begin(), jvmArgs.end(), [&](const std::string& arg) {
         return arg.find(produced) != std::string::npos;
       });
-  if (makes && cds.prepareMaking(cfgFile, javaHome)) {
-    cds.completeAtExit(jvmArgs);
+  // The lock did not survive the new start of the program.
+  if (makes && cds.prepareMaking(cfgFile, javaHome) &&
+      AppCdsStore::lockForMaking(cds.archive) == AppCdsStore::Lock::taken) {
+    return cds;
   }
+  return AppCds();
 }
 
-void AppCds::completeAtExit(const std::vector<std::string>& jvmArgs) const {
+void AppCds::completeAtExit(const CfgFile& startCfg) const {
   if (!making) {
     return;
   }
-  AppCdsStore::Completion completion;
-  completion.archive = archive;
-  completion.produced = AppCdsStore::startOutput(archive);
-  if (!javaLauncher.empty()) {
-    // The start's own command line, so that the archive fits the starts
-    // that use it, with the making options in the place of the generating
-    // ones. Nothing on the screen: no splash screen.
-    const std::vector<std::string>::const_iterator at = std::search(
-        jvmArgs.begin(), jvmArgs.end(), options.begin(), options.end());
-    if (at == jvmArgs.end()) {
-      // Without them the command would run the application once more.
-      return;
-    }
-    std::vector<std::string>& command = completion.dumpCommand;
-    command.push_back(javaLauncher);
-    for (std::vector<std::string>::const_iterator arg = jvmArgs.begin() + 1;
-         arg < jvmArgs.end(); ++arg) {
-      if (arg == at) {
-        const std::vector<std::string> dumping = withPathReplaced(
-            useOptions, archive, AppCdsStore::dumpOutput(archive));
-        command.insert(command.end(), dumping.begin(), dumping.end());
-        command.push_back("-Xshare:dump");
-        command.push_back("-XX:SharedClassListFile=" + completion.produced);
-        arg += static_cast<std::ptrdiff_t>(options.size()) - 1;
-      } else if (!tstrings::startsWith(*arg, "-splash:")) {
-        command.push_back(*arg);
+  try {
+    AppCdsStore::Completion completion;
+    completion.archive = archive;
+    completion.produced = AppCdsStore::startOutput(archive);
+    if (!javaLauncher.empty()) {
+      completion.dumpCommand = dumpCommand(startCfg);
+      if (completion.dumpCommand.empty()) {
+        return;
       }
+      completion.launcher = SysInfo::getProcessModulePath();
     }
+    AppCdsStore::completeAtExit(completion);
+  } catch (const std::exception& e) {
+    // What the runtime writes is removed by the next start that makes the
+    // archive.
+    LOG_TRACE("Class-data archive \"" << archive
+                                      << "\" is not made: " << e.what());
   }
-  AppCdsStore::completeAtExit(completion);
+}
+
+// The start's module path, class path and JVM options, with the making
+// options in the place of the generating ones, and nothing of the
+// application to run: no main class, no jar to run (-jar makes the jar the
+// whole class path, as -cp with it does), no arguments, no splash screen.
+// The main module is resolved as the start resolves it, and not run.
+std::vector<std::string> AppCds::dumpCommand(const CfgFile& startCfg) const {
+  const std::vector<std::string> jvmOptions =
+      startCfg.getValues(SectionName::JavaOptions, PropertyName::javaOptions);
+  const std::vector<std::string>::const_iterator at = std::search(
+      jvmOptions.begin(), jvmOptions.end(), options.begin(), options.end());
+  if (at == jvmOptions.end()) {
+    // Without them the dump would have no class list to make it from.
+    return {};
+  }
+  std::vector<std::string> command{javaLauncher};
+  for (const std::string& entry : startCfg.getValues(
+           SectionName::Application, PropertyName::modulepath)) {
+    command.insert(command.end(), {"--module-path", entry});
+  }
+  const std::vector<std::string> mainJar =
+      startCfg.getValues(SectionName::Application, PropertyName::mainjar);
+  const std::vector<std::string> classPath =
+      startCfg.getValues(SectionName::Application, PropertyName::classpath);
+  if (!mainJar.empty()) {
+    command.insert(command.end(), {"-cp", mainJar.back()});
+  } else if (!classPath.empty()) {
+    command.insert(command.end(),
+                   {"-cp", tstrings::join(classPath, FileUtils::pathSeparator)});
+  }
+  command.insert(command.end(), jvmOptions.begin(), at);
+  const std::vector<std::string> dumping = withPathReplaced(
+      useOptions, archive, AppCdsStore::dumpOutput(archive));
+  command.insert(command.end(), dumping.begin(), dumping.end());
+  command.insert(command.end(),
+                 {"-Xshare:dump", "-XX:SharedClassListFile=" +
+                                      AppCdsStore::startOutput(archive)});
+  command.insert(command.end(), at + static_cast<std::ptrdiff_t>(options.size()),
+                 jvmOptions.end());
+  const std::vector<std::string> mainModule =
+      startCfg.getValues(SectionName::Application, PropertyName::mainmodule);
+  if (!mainModule.empty()) {
+    const std::string& module = mainModule.back();
+    command.insert(command.end(),
+                   {"--add-modules", module.substr(0, module.find('/'))});
+  }
+  return command;
 }

@@ -12,10 +12,12 @@ class CfgFile;
 // latter, the archive's path stands for a file of the start's own: the
 // runtime writes the archive there (as -XX:ArchiveClassesAtExit does), or a
 // class list (-XX:DumpLoadedClassList), from which the runtime makes the
-// archive in the background once the start has ended, with the start's own
-// command line, the options of "AppCDSJavaOptions" and -Xshare:dump. Only
-// a complete archive is moved into place. Whatever goes wrong, the start
-// goes on without class-data options.
+// archive once the start has ended, run by a small waiter process
+// (AppCdsWaiter) with the start's class path and JVM options, the options
+// of "AppCDSJavaOptions" and -Xshare:dump, and nothing of the application
+// to run. Only a complete archive is moved into place, and only in folders
+// that are the user's alone. Whatever goes wrong, the start goes on
+// without class-data options.
 class AppCds {
  public:
   // Decides for a start with the expanded configuration. `javaHome` is the
@@ -25,21 +27,25 @@ class AppCds {
                      const std::string& cacheDir);
 
   // For a start that the runtime began anew with `jvmArgs`: when those make
-  // the archive, resumes the making start's part.
-  static void resumeAfterRestart(const CfgFile& cfgFile,
-                                 const std::string& javaHome,
-                                 const std::vector<std::string>& jvmArgs);
+  // the archive, takes up the making start's part.
+  static AppCds resumeAfterRestart(const CfgFile& cfgFile,
+                                   const std::string& javaHome,
+                                   const std::vector<std::string>& jvmArgs);
 
   // The options that follow those of "JavaOptions"; none without app.cds.
   const std::vector<std::string>& javaOptions() const { return options; }
 
   // For a start that makes the archive: arranges for what the runtime
-  // writes to become the archive once the process exits. `jvmArgs` is the
-  // start's whole command line. Does nothing for other starts.
-  void completeAtExit(const std::vector<std::string>& jvmArgs) const;
+  // writes to become the archive once the process exits. `startCfg` is the
+  // configuration the start's command line comes from, with javaOptions()
+  // and the user's own among its JVM options. Does nothing for other
+  // starts.
+  void completeAtExit(const CfgFile& startCfg) const;
 
  private:
+  AppCds use(const CfgFile& cfgFile, const std::string& cacheDir);
   bool prepareMaking(const CfgFile& cfgFile, const std::string& javaHome);
+  std::vector<std::string> dumpCommand(const CfgFile& startCfg) const;
 
   std::string archive;
   std::vector<std::string> options;

@@ -3,35 +3,57 @@
 #include <string>
 #include <vector>
 
-// The files of one class-data archive <a> on disk:
+// The files of one class-data archive <a> on disk, in a folder that is the
+// user's alone (AppCds checks that first). Each is opened without following
+// a link.
 //   <a>              the archive, put there only once complete
 //   <a>.done         the launcher's record of it: size, modification time
 //                    and file as the launcher completed it
-//   <a>.failed       left by an attempt to make it that failed
-//   <a>.<pid>.lock   locked by start <pid>, and by the background dump it
-//                    leaves, for as long as they make the archive
+//   <a>.failed       left by an attempt to make it that failed; its
+//                    modification time says when
+//   <a>.lock         locked by the start that makes the archive, and by the
+//                    waiter it leaves, for as long as they make it; never
+//                    removed, so that one flock decides who makes it
 //   <a>.<pid>.tmp    what the runtime of start <pid> writes
-//   <a>.<pid>.dump   what the background dump of start <pid> writes
+//   <a>.<pid>.dump   what the dump that start <pid> leaves writes
 namespace AppCdsStore {
 
 // Empty when the archive is there as the launcher completed it; otherwise
 // why not, in a few words.
 std::string whyIncomplete(const std::string& archive);
 
-// Whether another start, or the background dump it left, is making the
-// archive now. Removes what ended ones left behind.
-bool isBeingMade(const std::string& archive);
+enum class Lock { taken, heldElsewhere, failed };
+
+// Takes the archive's lock for this process without waiting. The lock
+// lasts as long as this process and the waiter it may leave, or until
+// releaseLock.
+Lock lockForMaking(const std::string& archive);
+void releaseLock();
+
+// With the lock: removes what earlier starts that ended without finishing
+// left beside the archive.
+void removeLeftovers(const std::string& archive);
 
 // Whether an attempt to make the archive failed within the last day.
 bool failedRecently(const std::string& archive);
 
-// Locks the archive for this process to make. The lock lasts as long as
-// this process and the background dump it may leave. False when it cannot
-// be had.
-bool lockForMaking(const std::string& archive);
+// Removes `folder`, a key folder of the launcher's, with all it holds,
+// unless another process holds the lock of an archive in it: pruning must
+// not take a folder from a start that is making its archive. Holds those
+// locks itself while it removes, so that no start begins making there
+// meanwhile.
+void removeUnlessBeingMade(const std::string& folder);
 
+std::string lockFile(const std::string& archive);
 std::string startOutput(const std::string& archive);
 std::string dumpOutput(const std::string& archive);
+
+// Moves `made` into place as the archive, with its record, if it begins as
+// a class-data archive does. REQUIRES: the caller holds the archive's lock.
+bool commit(const std::string& archive, const std::string& made);
+
+// Notes that an attempt to make the archive failed just now.
+void noteFailure(const std::string& archive);
 
 // What becomes of a making start's output once the process exits.
 struct Completion {
@@ -39,15 +61,16 @@ struct Completion {
   // The file the start's runtime writes: the archive itself, or a class
   // list for `dumpCommand`.
   std::string produced;
-  // When not empty: the command, run in the background once this process
-  // has ended, that makes the archive from `produced` into dumpOutput().
+  // When not empty: the command that makes the archive from `produced`
+  // into dumpOutput(), which a waiter runs once this process has ended.
   std::vector<std::string> dumpCommand;
+  // This process's executable, which the waiter runs again.
+  std::string launcher;
 };
 
 // When the process exits, after the runtime has written what it writes at
-// exit: checks what was made and moves it into place, or notes the failure.
-// A dump runs detached, with no standard streams, so that nothing waits
-// for it.
+// exit: moves an archive the runtime wrote into place, or leaves a waiter
+// that runs the dump (AppCdsWaiter), or notes the failure.
 void completeAtExit(const Completion& completion);
 
 }  // namespace AppCdsStore

@@ -57,6 +57,10 @@ std::string findJvmLib(const CfgFile& cfgFile,
 
 constexpr char kCacheDirMacro[] = "$CACHEDIR";
 
+// The runtime's classes, in one file whose size and time a class-data
+// archive records.
+constexpr char kRuntimeClassImage[] = "lib/modules";
+
 // The paths that a class path, module path or main jar property names: the
 // entries of every value, or the main jar.
 std::vector<std::string> entriesOf(
@@ -290,15 +294,26 @@ Jvm* AppLauncher::createJvmLauncher() const {
       findJvmLib(cfgFile, defaultRuntimeDir, jvmLibNames);
   jvm->setLibPath(jvmLibPath);
 
-  const std::string cacheDir =
-      expandCacheDir(cfgFile, launcherName, {rootDir, cfgFilePath, jvmLibPath});
+  // Before $CACHEDIR, whose key follows them.
+  const std::vector<std::string> userOptions =
+      userJavaOptions(cfgFile, macros);
   const std::string javaHome = javaHomeOf(jvmLibPath);
+  const std::string cacheDir = expandCacheDir(
+      cfgFile, launcherName,
+      {rootDir, cfgFilePath, jvmLibPath,
+       FileUtils::combinePath(javaHome, kRuntimeClassImage)},
+      userOptions);
 
   if (!restartCommandLine.empty()) {
     LOG_TRACE(
         "Started anew by the Java runtime: its command line is passed "
         "on unchanged");
-    AppCds::resumeAfterRestart(cfgFile, javaHome, restartCommandLine);
+    const AppCds cds =
+        AppCds::resumeAfterRestart(cfgFile, javaHome, restartCommandLine);
+    // The configuration the command line came from, which the dump needs.
+    appendJavaOptions(cfgFile, cds.javaOptions());
+    appendJavaOptions(cfgFile, userOptions);
+    cds.completeAtExit(cfgFile);
     for (const std::string& arg : restartCommandLine) {
       jvm->addArgument(arg);
     }
@@ -319,17 +334,18 @@ Jvm* AppLauncher::createJvmLauncher() const {
     warnAboutIncompleteConfig(cfgFile);
   }
   // Last of the JVM options, so that a user's own take effect.
-  appendJavaOptions(cfgFile, userJavaOptions(cfgFile, macros));
+  appendJavaOptions(cfgFile, userOptions);
   jvm->addArgument(launcherPath);
   jvm->initFromConfigFile(cfgFile);
-  cds.completeAtExit(jvm->getArguments());
+  cds.completeAtExit(cfgFile);
 
   return jvm.release();
 }
 
 std::string AppLauncher::expandCacheDir(
     CfgFile& cfgFile, const std::string& launcherName,
-    std::vector<std::string> bundleFiles) const {
+    std::vector<std::string> bundleFiles,
+    const std::vector<std::string>& userOptions) const {
   if (!cfgFile.anyValueContains(kCacheDirMacro)) {
     return std::string();
   }
@@ -337,10 +353,20 @@ std::string AppLauncher::expandCacheDir(
       cfgFile.getProperties(SectionName::Application);
   for (const auto* name : {&PropertyName::classpath, &PropertyName::modulepath,
                            &PropertyName::mainjar}) {
-    const std::vector<std::string> entries = entriesOf(appOptions, *name);
-    bundleFiles.insert(bundleFiles.end(), entries.begin(), entries.end());
+    for (const std::string& entry : entriesOf(appOptions, *name)) {
+      bundleFiles.push_back(entry);
+      // The runtime looks for modules in the jars of a module path folder.
+      if (name == &PropertyName::modulepath &&
+          FileUtils::getFileStatus(entry).isDirectory) {
+        bundleFiles.push_back(FileUtils::combinePath(entry, "*"));
+      }
+    }
   }
-  const std::string cacheDir = CacheDir::forBundle(launcherName, bundleFiles);
+  std::vector<std::string> jvmOptions =
+      cfgFile.getValues(SectionName::JavaOptions, PropertyName::javaOptions);
+  jvmOptions.insert(jvmOptions.end(), userOptions.begin(), userOptions.end());
+  const std::string cacheDir =
+      CacheDir::forBundle(launcherName, bundleFiles, jvmOptions);
   if (!cacheDir.empty()) {
     cfgFile = std::move(cfgFile).expandMacros({{kCacheDirMacro, cacheDir}});
   }

@@ -1,11 +1,13 @@
 #include "CacheDir.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "AppCdsStore.h"
 #include "FileUtils.h"
 #include "Fnv1a.h"
 #include "SysInfo.h"
@@ -21,24 +23,72 @@ bool isKeyName(const std::string& name) {
          name.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
+// As the runtime's launcher tells a jar when it expands a "*" entry.
+bool isJarName(const std::string& name) {
+  static const char suffix[] = ".jar";
+  const std::size_t size = sizeof(suffix) - 1;
+  if (name.size() < size) {
+    return false;
+  }
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[name.size() - size + i]);
+    if (std::tolower(c) != suffix[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// "<folder>/*", or "*" for the working folder.
+bool isWildcard(const std::string& entry) {
+  return entry == "*" ||
+         (entry.size() >= 2 && entry.compare(entry.size() - 2, 2, "/*") == 0);
+}
+
+void addSource(Fnv1a& key, const std::string& path) {
+  const FileUtils::FileStatus status = FileUtils::getFileStatus(path);
+  key.add(path)
+      .add(std::to_string(status.size))
+      .add(std::to_string(status.modifiedNs));
+}
+
+std::string folderName(std::string launcherName) {
+  std::replace(launcherName.begin(), launcherName.end(),
+               FileUtils::pathSeparator, '_');
+  return launcherName;
+}
+
 }  // namespace
 
 namespace CacheDir {
 
 std::string forBundle(const std::string& launcherName,
-                      const std::vector<std::string>& sources) {
+                      const std::vector<std::string>& sources,
+                      const std::vector<std::string>& jvmOptions) {
   const std::string root = SysInfo::getUserCacheDir();
   if (root.empty()) {
     return root;
   }
   Fnv1a key;
   for (const std::string& source : sources) {
-    const FileUtils::FileStatus status = FileUtils::getFileStatus(source);
-    key.add(source)
-        .add(std::to_string(status.size))
-        .add(std::to_string(status.modifiedNs));
+    addSource(key, source);
+    if (isWildcard(source)) {
+      // The jars the runtime finds there, in the order the folder lists
+      // them, which is the order of the class path it checks.
+      const std::string prefix = source.substr(0, source.size() - 1);
+      for (const std::string& name :
+           FileUtils::listDirectory(prefix.empty() ? "." : prefix)) {
+        if (isJarName(name)) {
+          addSource(key, prefix + name);
+        }
+      }
+    }
   }
-  return root + "/" + launcherName + "/" + key.hex();
+  key.add(std::to_string(jvmOptions.size()));
+  for (const std::string& option : jvmOptions) {
+    key.add(option);
+  }
+  return root + "/" + folderName(launcherName) + "/" + key.hex();
 }
 
 void markUsed(const std::string& keyDir) {
@@ -59,7 +109,7 @@ void prune(const std::string& keyDir, std::size_t keep) {
       continue;
     }
     const FileUtils::FileStatus status =
-        FileUtils::getFileStatus(parent + "/" + name);
+        FileUtils::getLinkStatus(parent + "/" + name);
     if (status.isDirectory) {
       folders.emplace_back(name == current ? INT64_MAX : status.modifiedNs,
                            name);
@@ -70,7 +120,7 @@ void prune(const std::string& keyDir, std::size_t keep) {
   }
   std::sort(folders.rbegin(), folders.rend());
   for (std::size_t i = keep; i < folders.size(); ++i) {
-    FileUtils::removeTree(parent + "/" + folders[i].second);
+    AppCdsStore::removeUnlessBeingMade(parent + "/" + folders[i].second);
   }
 }
 

@@ -71,6 +71,9 @@ struct FileStatus {
 
 FileStatus getFileStatus(const std::string& path);
 
+// What lstat() tells: a link is neither a directory nor a regular file.
+FileStatus getLinkStatus(const std::string& path);
+
 // How long ago the file of `status` was modified, in nanoseconds.
 std::int64_t modifiedAgoNs(const FileStatus& status);
 
@@ -83,8 +86,14 @@ bool createDirectories(const std::string& path, std::string& failure);
 // read.
 std::vector<std::string> listDirectory(const std::string& path);
 
+// Whether `path` is a folder of the user this process runs as, that no one
+// else can write to: a directory, not a link to one, owned by the effective
+// user, without write permission for its group or others. Otherwise false,
+// and why in a few words in `why`.
+bool isPrivateFolder(const std::string& path, std::string& why);
+
 // Removes `path` with all it holds, links as links; what cannot be removed
-// stays.
+// stays. It never goes into a folder of another user.
 void removeTree(const std::string& path);
 
 // Sets the modification time of `path` to now; false when that fails.

@@ -1,8 +1,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,18 +11,17 @@
 #include <vector>
 
 #include "AppCdsStore.h"
+#include "AppCdsWaiter.h"
 #include "FileUtils.h"
-
-extern char** environ;
 
 namespace {
 
 // How long a failed attempt keeps the next ones from trying again.
 constexpr std::int64_t kFailureMemoryNs = std::int64_t(24) * 3600 * 1000000000;
 
-// A dump that forks this process must not wait on a descriptor of the
-// application's; those beyond this many are left to the kernel.
-constexpr int kMaxDescriptorsToClose = 1 << 16;
+// What a start of this process's id leaves beside the archive while it
+// makes it; removeLeftovers knows them by these suffixes.
+const char* const kOwnSuffixes[] = {".tmp", ".dump", ".record"};
 
 std::string recordOf(const std::string& archive) {
   return archive + ".done";
@@ -32,44 +29,42 @@ std::string recordOf(const std::string& archive) {
 std::string failureOf(const std::string& archive) {
   return archive + ".failed";
 }
-std::string lockOf(const std::string& archive, long pid) {
-  return archive + "." + std::to_string(pid) + ".lock";
-}
 std::string ownFile(const std::string& archive, const char* suffix) {
   return archive + "." + std::to_string(static_cast<long>(getpid())) + suffix;
 }
 
-// Decimal digits of `value` at `out`; returns the end. For after fork(),
-// where nothing may allocate.
-char* putDecimal(char* out, std::uint64_t value) {
-  char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) {
-    *out++ = digits[--n];
-  }
-  return out;
+// Never through a link: another program's file must not be read as ours,
+// nor written or truncated in our stead.
+int openOwn(const std::string& path, int flags) {
+  return open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
-// The record's text; `out` holds at least 80 bytes.
-std::size_t formatRecord(const FileUtils::FileStatus& status, char* out) {
-  char* end = putDecimal(out, status.size);
-  *end++ = ' ';
-  end = putDecimal(end, static_cast<std::uint64_t>(status.modifiedNs));
-  *end++ = ' ';
-  end = putDecimal(end, status.inode);
-  *end++ = '\n';
-  return static_cast<std::size_t>(end - out);
+// Size, modification time and file, as the record holds them.
+std::string recordText(const FileUtils::FileStatus& status) {
+  return std::to_string(status.size) + " " +
+         std::to_string(status.modifiedNs) + " " +
+         std::to_string(status.inode) + "\n";
+}
+
+// The first bytes of the file, up to a record's worth; empty when it cannot
+// be read.
+std::string readRecord(const std::string& path) {
+  const int fd = openOwn(path, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) {
+    return std::string();
+  }
+  char text[128];
+  const ssize_t size = read(fd, text, sizeof(text));
+  close(fd);
+  return size > 0 ? std::string(text, static_cast<std::size_t>(size))
+                  : std::string();
 }
 
 // Whether `path` begins as a class-data archive of the runtime does: its
 // four-byte magic number, stored little-endian on both platforms, for a
 // static or a dynamic archive.
 bool looksLikeArchive(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = openOwn(path, O_RDONLY | O_NONBLOCK);
   if (fd < 0) {
     return false;
   }
@@ -80,150 +75,72 @@ bool looksLikeArchive(const std::string& path) {
          magic[2] == 0x0b && magic[3] == 0xf0;
 }
 
-// Its modification time says when.
-void noteFailure(const std::string& failure) {
-  const int fd =
-      open(failure.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    close(fd);
-  }
+// Whether `name` is "<pid><suffix>" for one of a start's own files.
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) ==
+             0;
 }
 
-// Everything a completion touches, as strings made before the process
-// forks: the forked copy may only make system calls.
+// Whether `name` is "<pid><suffix>" for one of a start's own files.
+bool isOwnFileName(const std::string& name) {
+  for (const char* suffix : kOwnSuffixes) {
+    const std::string::size_type digits = name.find_first_not_of("0123456789");
+    if (digits != 0 && digits != std::string::npos &&
+        name.compare(digits, std::string::npos, suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The lock of the archive this process makes; handed to the waiter.
+int lockDescriptor = -1;
+
 struct PendingCompletion {
-  std::string archive;
-  std::string produced;
-  std::string dumpOutput;
-  std::string record;
-  std::string recordTmp;
-  std::string failure;
-  std::string lock;
-  std::string folder;
-  std::vector<std::string> dumpCommand;
-  std::vector<char*> dumpArgv;
+  AppCdsStore::Completion completion;
+  // A child that the application forks without executing anything, and
+  // that exits, runs the exit handlers too: only this process completes.
+  pid_t owner;
 };
 
 PendingCompletion* pending = nullptr;
-int lockDescriptor = -1;
 
-// Moves `made` into place as the archive, with its record, if it is one.
-// Commits of two processes take turns on the folder's lock, so that the
-// archive and its record always come from the same one.
-bool commit(const PendingCompletion& p, const std::string& made) {
-  const FileUtils::FileStatus status = FileUtils::getFileStatus(made);
-  if (!status.isRegularFile || !looksLikeArchive(made)) {
-    return false;
-  }
-  char record[80];
-  const std::size_t recordSize = formatRecord(status, record);
-  const int folder = open(p.folder.c_str(), O_RDONLY | O_CLOEXEC);
-  if (folder >= 0) {
-    flock(folder, LOCK_EX);
-  }
-  bool done = false;
-  const int out =
-      open(p.recordTmp.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
-  if (out >= 0) {
-    const bool written =
-        write(out, record, recordSize) == static_cast<ssize_t>(recordSize);
-    done = close(out) == 0 && written &&
-           rename(made.c_str(), p.archive.c_str()) == 0 &&
-           rename(p.recordTmp.c_str(), p.record.c_str()) == 0;
-    if (done) {
-      unlink(p.failure.c_str());
-    } else {
-      unlink(p.recordTmp.c_str());
+void completeInThisProcess(const AppCdsStore::Completion& c) {
+  const FileUtils::FileStatus produced = FileUtils::getLinkStatus(c.produced);
+  if (c.dumpCommand.empty() || produced.size == 0) {
+    // The runtime wrote the archive itself, or wrote nothing: the start may
+    // have ended before it could.
+    if (produced.exists && !AppCdsStore::commit(c.archive, c.produced)) {
+      AppCdsStore::noteFailure(c.archive);
     }
+    unlink(c.produced.c_str());
+    return;
   }
-  if (folder >= 0) {
-    flock(folder, LOCK_UN);
-    close(folder);
+  if (!AppCdsWaiter::start(c, lockDescriptor)) {
+    unlink(c.produced.c_str());
   }
-  return done;
-}
-
-void closeDescriptorsAbove(int lowest, int keep) {
-  struct rlimit limit;
-  int highest = kMaxDescriptorsToClose;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 &&
-      limit.rlim_cur != RLIM_INFINITY &&
-      limit.rlim_cur < static_cast<rlim_t>(highest)) {
-    highest = static_cast<int>(limit.rlim_cur);
-  }
-  for (int fd = lowest; fd < highest; ++fd) {
-    if (fd != keep) {
-      close(fd);
-    }
-  }
-}
-
-// In the detached copy of this process: runs the dump, waits for it and
-// completes the archive. Only system calls from here on: the threads that
-// held the allocator's locks did not come along.
-[[noreturn]] void dumpAndComplete(const PendingCompletion& p) {
-  setsid();
-  const int devNull = open("/dev/null", O_RDWR);
-  if (devNull >= 0) {
-    dup2(devNull, STDIN_FILENO);
-    dup2(devNull, STDOUT_FILENO);
-    dup2(devNull, STDERR_FILENO);
-  }
-  closeDescriptorsAbove(STDERR_FILENO + 1, lockDescriptor);
-
-  bool made = false;
-  const pid_t dump = fork();
-  if (dump == 0) {
-    // Out of the way of what the user does next.
-    (void)nice(10);
-    execve(p.dumpArgv[0], p.dumpArgv.data(), environ);
-    _exit(127);
-  }
-  if (dump > 0) {
-    int status = 0;
-    while (waitpid(dump, &status, 0) < 0 && errno == EINTR) {
-    }
-    made = WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-           commit(p, p.dumpOutput);
-  }
-  if (!made) {
-    noteFailure(p.failure);
-    unlink(p.dumpOutput.c_str());
-  }
-  unlink(p.produced.c_str());
-  unlink(p.lock.c_str());
-  _exit(0);
 }
 
 void completePending() {
-  const PendingCompletion* const p = pending;
-  if (p == nullptr) {
+  if (pending == nullptr || pending->owner != getpid()) {
     return;
   }
-  const FileUtils::FileStatus produced = FileUtils::getFileStatus(p->produced);
-  if (p->dumpCommand.empty() || produced.size == 0) {
-    // The runtime wrote the archive itself, or wrote nothing: the start may
-    // have ended before it could.
-    if (produced.exists && !commit(*p, p->produced)) {
-      noteFailure(p->failure);
-    }
-    unlink(p->produced.c_str());
-    unlink(p->lock.c_str());
-    return;
-  }
-  const pid_t waiter = fork();
-  if (waiter == 0) {
-    dumpAndComplete(*p);
-  }
-  if (waiter < 0) {
-    unlink(p->produced.c_str());
-    unlink(p->lock.c_str());
+  try {
+    completeInThisProcess(pending->completion);
+  } catch (...) {
+    // Out of memory at exit: what the start wrote is cleaned up by the next
+    // one that makes the archive.
   }
 }
 
 }  // namespace
 
 namespace AppCdsStore {
+
+std::string lockFile(const std::string& archive) {
+  return archive + ".lock";
+}
 
 std::string startOutput(const std::string& archive) {
   return ownFile(archive, ".tmp");
@@ -234,105 +151,122 @@ std::string dumpOutput(const std::string& archive) {
 }
 
 std::string whyIncomplete(const std::string& archive) {
-  const FileUtils::FileStatus status = FileUtils::getFileStatus(archive);
+  const FileUtils::FileStatus status = FileUtils::getLinkStatus(archive);
   if (!status.exists) {
     return "not found";
   }
-  char expected[80];
-  const std::size_t expectedSize = formatRecord(status, expected);
-  char found[80];
-  ssize_t foundSize = -1;
-  const int fd = open(recordOf(archive).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    foundSize = read(fd, found, sizeof(found));
-    close(fd);
-  }
   if (!status.isRegularFile ||
-      foundSize != static_cast<ssize_t>(expectedSize) ||
-      std::memcmp(found, expected, expectedSize) != 0) {
+      readRecord(recordOf(archive)) != recordText(status)) {
     return "not as the launcher completed it";
   }
   return std::string();
 }
 
-bool isBeingMade(const std::string& archive) {
+Lock lockForMaking(const std::string& archive) {
+  releaseLock();
+  // Not inherited by what the application executes; the waiter gets it
+  // explicitly.
+  const int fd = openOwn(lockFile(archive), O_CREAT | O_RDWR);
+  if (fd < 0) {
+    return Lock::failed;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    close(fd);
+    return held ? Lock::heldElsewhere : Lock::failed;
+  }
+  lockDescriptor = fd;
+  return Lock::taken;
+}
+
+void releaseLock() {
+  if (lockDescriptor >= 0) {
+    close(lockDescriptor);
+    lockDescriptor = -1;
+  }
+}
+
+void removeLeftovers(const std::string& archive) {
   const std::string folder = FileUtils::dirname(archive);
   const std::string prefix = FileUtils::basename(archive) + ".";
-  const std::string suffix = ".lock";
-  bool beingMade = false;
   for (const std::string& name : FileUtils::listDirectory(folder)) {
-    if (name.size() <= prefix.size() + suffix.size() ||
-        name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
-      continue;
+    if (name.compare(0, prefix.size(), prefix) == 0 &&
+        isOwnFileName(name.substr(prefix.size()))) {
+      unlink((folder + "/" + name).c_str());
     }
-    const std::string pid =
-        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    if (pid.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
-    }
-    const std::string lock = folder + "/" + name;
-    const int fd = open(lock.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-      continue;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      // Whoever held it has ended without finishing.
-      const std::string stale = archive + "." + pid;
-      unlink((stale + ".tmp").c_str());
-      unlink((stale + ".dump").c_str());
-      unlink(lock.c_str());
-    } else {
-      beingMade = true;
-    }
-    close(fd);
   }
-  return beingMade;
 }
 
 bool failedRecently(const std::string& archive) {
   const FileUtils::FileStatus status =
-      FileUtils::getFileStatus(failureOf(archive));
+      FileUtils::getLinkStatus(failureOf(archive));
   return status.exists && FileUtils::modifiedAgoNs(status) < kFailureMemoryNs;
 }
 
-bool lockForMaking(const std::string& archive) {
-  const std::string lock = lockOf(archive, static_cast<long>(getpid()));
-  // Not inherited by what the application executes, but by the forked
-  // copy that runs the dump.
-  const int fd = open(lock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    return false;
+void removeUnlessBeingMade(const std::string& folder) {
+  std::vector<int> held;
+  bool beingMade = false;
+  for (const std::string& name : FileUtils::listDirectory(folder)) {
+    if (!endsWith(name, ".lock")) {
+      continue;
+    }
+    const int fd = openOwn(folder + "/" + name, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+      continue;
+    }
+    held.push_back(fd);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      beingMade = true;
+      break;
+    }
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  if (!beingMade) {
+    FileUtils::removeTree(folder);
+  }
+  for (const int fd : held) {
     close(fd);
+  }
+}
+
+bool commit(const std::string& archive, const std::string& made) {
+  const FileUtils::FileStatus status = FileUtils::getLinkStatus(made);
+  if (!status.isRegularFile || !looksLikeArchive(made)) {
     return false;
   }
-  if (lockDescriptor >= 0) {
-    close(lockDescriptor);
+  const std::string record = recordText(status);
+  const std::string recordTmp = ownFile(archive, ".record");
+  unlink(recordTmp.c_str());
+  const int out = openOwn(recordTmp, O_CREAT | O_EXCL | O_WRONLY);
+  if (out < 0) {
+    return false;
   }
-  lockDescriptor = fd;
-  return true;
+  const bool written = write(out, record.data(), record.size()) ==
+                       static_cast<ssize_t>(record.size());
+  const bool done = close(out) == 0 && written &&
+                    rename(made.c_str(), archive.c_str()) == 0 &&
+                    rename(recordTmp.c_str(), recordOf(archive).c_str()) == 0;
+  if (done) {
+    unlink(failureOf(archive).c_str());
+  } else {
+    unlink(recordTmp.c_str());
+  }
+  return done;
+}
+
+void noteFailure(const std::string& archive) {
+  const int fd = openOwn(failureOf(archive), O_CREAT | O_WRONLY | O_NONBLOCK);
+  if (fd >= 0) {
+    futimens(fd, nullptr);
+    close(fd);
+  }
 }
 
 void completeAtExit(const Completion& completion) {
   const bool first = pending == nullptr;
   // Lives until the process ends: the exit handler reads it.
   PendingCompletion* p = first ? new PendingCompletion() : pending;
-  p->archive = completion.archive;
-  p->produced = completion.produced;
-  p->dumpOutput = dumpOutput(completion.archive);
-  p->record = recordOf(completion.archive);
-  p->recordTmp = ownFile(p->record, ".tmp");
-  p->failure = failureOf(completion.archive);
-  p->lock = lockOf(completion.archive, static_cast<long>(getpid()));
-  p->folder = FileUtils::dirname(completion.archive);
-  p->dumpCommand = completion.dumpCommand;
-  p->dumpArgv.clear();
-  for (std::string& arg : p->dumpCommand) {
-    p->dumpArgv.push_back(arg.data());
-  }
-  p->dumpArgv.push_back(nullptr);
+  p->completion = completion;
+  p->owner = getpid();
   pending = p;
   if (first) {
     std::atexit(completePending);

@@ -167,12 +167,10 @@ std::string resolveDotComponents(const std::string& path) {
   return result.empty() ? "/" : result;
 }
 
-FileStatus getFileStatus(const std::string& path) {
+namespace {
+
+FileStatus statusOf(const struct stat& st) {
   FileStatus status;
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    return status;
-  }
   status.exists = true;
   status.isDirectory = S_ISDIR(st.st_mode);
   status.isRegularFile = S_ISREG(st.st_mode);
@@ -186,6 +184,18 @@ FileStatus getFileStatus(const std::string& path) {
       static_cast<std::int64_t>(modified.tv_sec) * 1000000000 + modified.tv_nsec;
   status.inode = static_cast<std::uint64_t>(st.st_ino);
   return status;
+}
+
+}  // namespace
+
+FileStatus getFileStatus(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? statusOf(st) : FileStatus();
+}
+
+FileStatus getLinkStatus(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? statusOf(st) : FileStatus();
 }
 
 std::int64_t modifiedAgoNs(const FileStatus& status) {
@@ -233,12 +243,33 @@ std::vector<std::string> listDirectory(const std::string& path) {
   return names;
 }
 
+bool isPrivateFolder(const std::string& path, std::string& why) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) {
+    why = lastCRTError();
+  } else if (S_ISLNK(st.st_mode)) {
+    why = "is a link";
+  } else if (!S_ISDIR(st.st_mode)) {
+    why = "is not a directory";
+  } else if (st.st_uid != geteuid()) {
+    why = "belongs to another user";
+  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    why = "can be written by other users";
+  } else {
+    return true;
+  }
+  return false;
+}
+
 void removeTree(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) {
     return;
   }
   if (S_ISDIR(st.st_mode)) {
+    if (st.st_uid != geteuid()) {
+      return;
+    }
     for (const std::string& name : listDirectory(path)) {
       removeTree(path + "/" + name);
     }

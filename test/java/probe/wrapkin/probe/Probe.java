@@ -9,8 +9,10 @@ import java.util.TreeMap;
  *   main=<module name, or "unnamed">/<this class>
  *   jvm-option=<option>     every JVM option, in order (-D, -X, --module-path...)
  *   property.<name>=<value> java.home, java.class.path, java.library.path,
- *                           jdk.module.path, jdk.module.main, and every
- *                           wrapkin.* and test.* property, sorted by name
+ *                           jdk.module.path, jdk.module.main, java.vm.info
+ *                           (with "sharing" when class data is mapped), and
+ *                           every wrapkin.* and test.* property, sorted by
+ *                           name
  *   env.<name>=<value>      DYLD_LIBRARY_PATH and LD_LIBRARY_PATH, when set
  *   arg=<argument>          every application argument, in order
  *   max-memory=<bytes>      Runtime.maxMemory(): the heap the JVM may use
@@ -36,7 +38,8 @@ public final class Probe {
       }
     }
     for (String name : new String[] {
-        "java.home", "java.class.path", "java.library.path", "jdk.module.path", "jdk.module.main"}) {
+        "java.home", "java.class.path", "java.library.path", "jdk.module.path", "jdk.module.main",
+        "java.vm.info"}) {
       properties.put(name, System.getProperty(name, ""));
     }
     properties.forEach((name, value) -> System.out.println("property." + name + "=" + value));
