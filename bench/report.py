@@ -610,8 +610,8 @@ def main():
               " program that only opens the same library file, looks up `JLI_Launch` and"
               " calls it. A third program does the same in C++ with the standard streams,"
               " linked like the launcher, to show what the language's runtime costs by"
-              " itself. All run as whole processes under hyperfine, their output on pipes as"
-              " from a terminal or a script, %d rounds of %d runs"
+              " itself. All run as whole processes under hyperfine, their standard error in a file"
+              " as from a script (on the null device, as from the Finder, the launcher would also keep a log), %d rounds of %d runs"
               " each, the order of the commands rotated every round. Page faults (the pages"
               " the kernel mapped) are from the memory runs below.\n" % (
                   len(overhead[limit_cmd]["round_medians"]),
