@@ -68,7 +68,7 @@ endforeach()
 if(NOT WRAPKIN_MACOS_CXX_RUNTIME)
   file(WRITE "${scripts}/probe.cpp" "#include <string>\nint main() { return std::string(\"x\").size() == 1 ? 0 : 1; }\n")
   execute_process(
-    COMMAND "${scripts}/c++" -v "${scripts}/probe.cpp" -o "${scripts}/probe"
+    COMMAND "${scripts}/c++" -O2 -v "${scripts}/probe.cpp" -o "${scripts}/probe"
     RESULT_VARIABLE probe_result OUTPUT_VARIABLE probe_out ERROR_VARIABLE probe_out)
   string(REGEX MATCH "zig ld [^\n]*" zig_link_line "${probe_out}")
   string(REGEX MATCHALL "[^ ]*/libc\\+\\+(abi)?\\.a" runtime "${zig_link_line}")

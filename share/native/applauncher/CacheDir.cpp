@@ -1,7 +1,6 @@
 #include "CacheDir.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -11,6 +10,7 @@
 #include "FileUtils.h"
 #include "Fnv1a.h"
 #include "SysInfo.h"
+#include "tstrings.h"
 
 namespace {
 
@@ -25,24 +25,12 @@ bool isKeyName(const std::string& name) {
 
 // As the runtime's launcher tells a jar when it expands a "*" entry.
 bool isJarName(const std::string& name) {
-  static const char suffix[] = ".jar";
-  const std::size_t size = sizeof(suffix) - 1;
-  if (name.size() < size) {
-    return false;
-  }
-  for (std::size_t i = 0; i < size; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[name.size() - size + i]);
-    if (std::tolower(c) != suffix[i]) {
-      return false;
-    }
-  }
-  return true;
+  return tstrings::endsWith(name, ".jar", tstrings::FOLD_CASE);
 }
 
 // "<folder>/*", or "*" for the working folder.
 bool isWildcard(const std::string& entry) {
-  return entry == "*" ||
-         (entry.size() >= 2 && entry.compare(entry.size() - 2, 2, "/*") == 0);
+  return entry == "*" || tstrings::endsWith(entry, "/*");
 }
 
 void addSource(Fnv1a& key, const std::string& path) {

@@ -13,6 +13,7 @@
 #include "AppCdsStore.h"
 #include "AppCdsWaiter.h"
 #include "FileUtils.h"
+#include "tstrings.h"
 
 namespace {
 
@@ -73,13 +74,6 @@ bool looksLikeArchive(const std::string& path) {
   close(fd);
   return read4 && (magic[0] == 0xa2 || magic[0] == 0xa8) && magic[1] == 0xab &&
          magic[2] == 0x0b && magic[3] == 0xf0;
-}
-
-// Whether `name` is "<pid><suffix>" for one of a start's own files.
-bool endsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) ==
-             0;
 }
 
 // Whether `name` is "<pid><suffix>" for one of a start's own files.
@@ -207,7 +201,7 @@ void removeUnlessBeingMade(const std::string& folder) {
   std::vector<int> held;
   bool beingMade = false;
   for (const std::string& name : FileUtils::listDirectory(folder)) {
-    if (!endsWith(name, ".lock")) {
+    if (!tstrings::endsWith(name, ".lock")) {
       continue;
     }
     const int fd = openOwn(folder + "/" + name, O_RDONLY | O_NONBLOCK);
