@@ -93,6 +93,10 @@ set(CMAKE_CXX_LINK_EXECUTABLE
   "${scripts}/link <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES> '${runtime_args}'")
 
 set(CMAKE_CXX_COMPILER "${scripts}/c++")
+# With a target named, CMake identifies the compiler from an object file.
+# Without one it links a program through zig, which builds a debug libc++
+# for it: a minute of every first configure, for nothing.
+set(CMAKE_CXX_COMPILER_TARGET ${zig_target})
 set(CMAKE_AR "${scripts}/ar" CACHE FILEPATH "" FORCE)
 set(CMAKE_RANLIB "${scripts}/ranlib" CACHE FILEPATH "" FORCE)
 # No Xcode to ask for a system root: zig brings its own headers.
