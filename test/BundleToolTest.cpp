@@ -388,6 +388,11 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
   writeFile(t + "/in/$CACHEDIR.jar", "");
   writeFile(t + "/in/other/App.icns", "");
   writeFile(t + "/in/App.icns", "");
+  // A 64-bit Mach-O header whose load commands would run 64 KiB past it.
+  writeFile(t + "/in/damaged", std::string("\xCF\xFA\xED\xFE\x0C\0\0\x01"
+                                           "\0\0\0\0\x02\0\0\0"
+                                           "\x01\0\0\0\xFF\xFF\0\0",
+                                           24) + std::string(8, '\0'));
   const struct {
     const char* label;
     std::vector<std::string> args;
@@ -579,6 +584,11 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      "\"" + t +
          "/in/loop/self\" leads back into a folder that holds it: a link "
          "loop"},
+    {"damaged Mach-O launcher",
+     {"--launcher", t + "/in/damaged"},
+     "the launcher \"" + t +
+         "/in/damaged\" is a damaged Mach-O file: its load commands run past "
+         "the end of the slice"},
     {"input that holds the output folder",
      {"--app-file", t},
      "cannot copy \"" + t +

@@ -93,14 +93,12 @@ TEST(MachOUuidTest, GivesTheSliceTheBundlesUuidAndKeepsItsSignatureValid) {
   ASSERT_EQ(1, giveSlicesOwnUuids(image, "com.example.one"));
 
   const MachOUuid uuid = bundleSliceUuid("com.example.one", kArm64, 0);
-  EXPECT_EQ(std::string(uuid.begin(), uuid.end()), image.substr(kUuidAt, 16));
   EXPECT_EQ(0x80, uuid[6] & 0xF0);  // version 8, name-based
-  EXPECT_EQ(hashOf(image, 0, kPage), image.substr(kHashesAt, 32));
-  // Nothing else changed.
-  EXPECT_EQ(launcher.substr(0, kUuidAt), image.substr(0, kUuidAt));
-  EXPECT_EQ(launcher.substr(kUuidAt + 16, kHashesAt - kUuidAt - 16),
-            image.substr(kUuidAt + 16, kHashesAt - kUuidAt - 16));
-  EXPECT_EQ(launcher.substr(kHashesAt + 32), image.substr(kHashesAt + 32));
+  std::string expected = launcher;
+  expected.replace(kUuidAt, 16, std::string(uuid.begin(), uuid.end()));
+  expected.replace(kHashesAt, 32, hashOf(expected, 0, kPage));
+  EXPECT_TRUE(expected == image)
+      << "not the launcher with the UUID and its page's hash alone changed";
   EXPECT_NE(bundleSliceUuid("com.example.two", kArm64, 0), uuid);
   EXPECT_NE(bundleSliceUuid("com.example.one", 0x01000007, 3), uuid);
 }
@@ -185,7 +183,7 @@ TEST(MachOUuidTest, RefusesADamagedFileAndLeavesWhatItCannotRedo) {
       }
     } else {
       EXPECT_EQ(0, giveSlicesOwnUuids(image, "com.example.one"));
-      EXPECT_EQ(before, image);
+      EXPECT_TRUE(before == image) << "changed";
     }
   }
 }
