@@ -388,11 +388,12 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
   writeFile(t + "/in/$CACHEDIR.jar", "");
   writeFile(t + "/in/other/App.icns", "");
   writeFile(t + "/in/App.icns", "");
-  // A 64-bit Mach-O header whose load commands would run 64 KiB past it.
-  writeFile(t + "/in/damaged", std::string("\xCF\xFA\xED\xFE\x0C\0\0\x01"
-                                           "\0\0\0\0\x02\0\0\0"
-                                           "\x01\0\0\0\xFF\xFF\0\0",
-                                           24) + std::string(8, '\0'));
+  // A 64-bit Mach-O header whose one load command would take 64 KiB.
+  std::string damaged(32, '\0');
+  damaged.replace(0, 4, "\xCF\xFA\xED\xFE");
+  damaged[16] = 1;
+  damaged[20] = damaged[21] = '\xFF';
+  writeFile(t + "/in/damaged", damaged);
   const struct {
     const char* label;
     std::vector<std::string> args;

@@ -141,7 +141,8 @@ MadeBundle makeBundle(const BundleOptions& options) {
   createDirectories(contents / "app");
   if (!launcher.empty()) {
     copyExecutable(launcher, contents / "MacOS" / name);
-    giveOwnUuids(contents / "MacOS" / name, bundleIdentifier(options), launcher);
+    giveOwnUuids(contents / "MacOS" / name, bundleIdentifier(options),
+                 launcher);
   }
   app.copyInto(contents / "app");
   if (cfg) {

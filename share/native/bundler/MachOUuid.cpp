@@ -60,8 +60,8 @@ bool fits(std::uint64_t offset, std::uint64_t size, std::uint64_t limit) {
   return offset <= limit && size <= limit - offset;
 }
 
-std::uint64_t readNumber(const std::string& image, std::uint64_t at,
-                         int size, bool bigEndian) {
+std::uint64_t readNumber(const std::string& image, std::uint64_t at, int size,
+                         bool bigEndian) {
   need(fits(at, size, image.size()), "it ends too early");
   std::uint64_t value = 0;
   for (int i = 0; i < size; ++i) {
@@ -170,8 +170,10 @@ bool codeDirectories(const std::string& image, const Slice& slice,
     }
     need(fits(hashOffset, std::uint64_t{hashCount} * hashSize, blobLength),
          "the page hashes of a code directory run past it");
-    need(codeLimit <= slice.size, "a code directory covers more than its slice");
-    found.push_back({offset + blob + hashOffset, hashCount, codeLimit, pageShift});
+    need(codeLimit <= slice.size,
+         "a code directory covers more than its slice");
+    found.push_back(
+        {offset + blob + hashOffset, hashCount, codeLimit, pageShift});
   }
   return true;
 }
@@ -204,8 +206,7 @@ bool giveSliceOwnUuid(std::string& image, const Slice& slice,
       need(size >= kUuidCommandSize, "its LC_UUID is too short");
       uuid = command + 8;
     } else if (kind == kLcCodeSignature) {
-      need(size >= kLinkeditCommandSize,
-           "its LC_CODE_SIGNATURE is too short");
+      need(size >= kLinkeditCommandSize, "its LC_CODE_SIGNATURE is too short");
       const std::uint32_t offset = little32(image, slice.offset + command + 8);
       const std::uint32_t length = little32(image, slice.offset + command + 12);
       need(fits(offset, length, slice.size),

@@ -46,7 +46,8 @@ void compress(std::uint32_t (&state)[8], const unsigned char* block) {
     const std::uint32_t t1 = v[7] + s1 + choice + kRoundConstants[i] + w[i];
     const std::uint32_t s0 =
         rotateRight(v[0], 2) ^ rotateRight(v[0], 13) ^ rotateRight(v[0], 22);
-    const std::uint32_t majority = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
+    const std::uint32_t majority =
+        (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
     for (int j = 7; j > 0; --j) {
       v[j] = v[j - 1];
     }
