@@ -103,6 +103,12 @@ TEST(MachOUuidTest, GivesTheSliceTheBundlesUuidAndKeepsItsSignatureValid) {
       << "not the launcher with the UUID and its page's hash alone changed";
   EXPECT_NE(bundleSliceUuid("com.example.two", kArm64, 0), uuid);
   EXPECT_NE(bundleSliceUuid("com.example.one", 0x01000007, 3), uuid);
+
+  // A newer launcher, the same bundle: the same UUID.
+  std::string newer = launcher;
+  newer.replace(kPage, 4, "new!");
+  ASSERT_EQ(1, giveSlicesOwnUuids(newer, "com.example.one"));
+  EXPECT_EQ(image.substr(kUuidAt, 16), newer.substr(kUuidAt, 16));
 }
 
 TEST(MachOUuidTest, GivesEachSliceOfAFatFileItsOwn) {
