@@ -388,6 +388,12 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
   writeFile(t + "/in/$CACHEDIR.jar", "");
   writeFile(t + "/in/other/App.icns", "");
   writeFile(t + "/in/App.icns", "");
+  // A 64-bit Mach-O header whose one load command would take 64 KiB.
+  std::string damaged(32, '\0');
+  damaged.replace(0, 4, "\xCF\xFA\xED\xFE");
+  damaged[16] = 1;
+  damaged[20] = damaged[21] = '\xFF';
+  writeFile(t + "/in/damaged", damaged);
   const struct {
     const char* label;
     std::vector<std::string> args;
@@ -579,6 +585,11 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      "\"" + t +
          "/in/loop/self\" leads back into a folder that holds it: a link "
          "loop"},
+    {"damaged Mach-O launcher",
+     {"--launcher", t + "/in/damaged"},
+     "the launcher \"" + t +
+         "/in/damaged\" is a damaged Mach-O file: its load commands run past "
+         "the end of the slice"},
     {"input that holds the output folder",
      {"--app-file", t},
      "cannot copy \"" + t +

@@ -16,6 +16,7 @@
 #include "InfoPlist.h"
 #include "Interruption.h"
 #include "JavaHome.h"
+#include "MachOUuid.h"
 #include "RuntimeImage.h"
 #include "Signing.h"
 #include "Staging.h"
@@ -140,6 +141,8 @@ MadeBundle makeBundle(const BundleOptions& options) {
   createDirectories(contents / "app");
   if (!launcher.empty()) {
     copyExecutable(launcher, contents / "MacOS" / name);
+    giveOwnUuids(contents / "MacOS" / name, bundleIdentifier(options),
+                 launcher);
   }
   app.copyInto(contents / "app");
   if (cfg) {
