@@ -8,12 +8,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <sstream>
+#include <system_error>
 
 #include "BundleError.h"
 #include "Interruption.h"
 
 extern char** environ;
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -65,13 +71,129 @@ class FileActions {
   posix_spawn_file_actions_t actions;
 };
 
+// Destroys the spawn attributes on every way out.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() { posix_spawnattr_init(&attributes); }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  posix_spawnattr_t* get() { return &attributes; }
+
+ private:
+  posix_spawnattr_t attributes;
+};
+
 constexpr int kSignalCheckMs = 200;
 
-// Reads both pipes until the child `pid` has closed them, so that neither
+// How long the watchdog gives the group to end by SIGTERM, which lets a
+// program such as hdiutil undo what it has begun, before it sends SIGKILL.
+constexpr int kGraceChecks = 40;
+constexpr long kGraceCheckNs = 50L * 1000 * 1000;
+
+// The watchdog's side: waits until this process writes a byte into the
+// lifeline, or ends, which closes it. Only the latter ends the group.
+[[noreturn]] void watch(int lifeline, pid_t group) {
+  // An interrupt from the terminal reaches this process and the tool; the
+  // tool passes it on to the group and releases the watchdog afterwards.
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+    signal(s, SIG_IGN);
+  }
+  char byte = 0;
+  ssize_t n = 0;
+  while ((n = read(lifeline, &byte, 1)) < 0 && errno == EINTR) {
+  }
+  if (n != 1) {
+    kill(-group, SIGTERM);
+    const struct timespec pause = {0, kGraceCheckNs};
+    for (int i = 0; i < kGraceChecks && kill(-group, 0) == 0; ++i) {
+      nanosleep(&pause, nullptr);
+    }
+    kill(-group, SIGKILL);
+  }
+  _exit(0);
+}
+
+// A process of its own that ends the process group of a program this
+// process runs, should this process end first, even by SIGKILL: then the
+// kernel closes the lifeline, the one pipe whose writer this process is.
+class Watchdog {
+ public:
+  explicit Watchdog(pid_t group) : leader(group) {
+    int ends[2];
+    if (pipe(ends) != 0) {
+      endGroup();
+      throw BundleError(std::string("pipe() failed: ") + std::strerror(errno));
+    }
+    Descriptor readEnd(ends[0]);
+    lifeline.reset(ends[1]);
+    fcntl(ends[0], F_SETFD, FD_CLOEXEC);
+    fcntl(ends[1], F_SETFD, FD_CLOEXEC);
+    // This process runs no other threads, so the copy may go on running
+    // its code; it touches nothing but the pipe and the group, and leaves
+    // by _exit, which flushes no buffer of this process's twice.
+    pid = fork();
+    if (pid == 0) {
+      lifeline.reset();
+      watch(readEnd.get(), group);
+    }
+    if (pid < 0) {
+      const int reason = errno;
+      endGroup();
+      throw BundleError(std::string("fork() failed: ") +
+                        std::strerror(reason));
+    }
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+  // Left without release(): the watchdog ends the group, whose leader is
+  // then waited for.
+  ~Watchdog() {
+    if (pid > 0) {
+      lifeline.reset();
+      awaitWatchdog();
+      int status = 0;
+      while (waitpid(leader, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
+
+  // The group's leader has ended and is not yet waited for, so its
+  // process id, the group's, cannot name another process yet.
+  void release() {
+    const char done = 'd';
+    while (write(lifeline.get(), &done, 1) < 0 && errno == EINTR) {
+    }
+    lifeline.reset();
+    awaitWatchdog();
+    pid = -1;
+  }
+
+ private:
+  void awaitWatchdog() {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+
+  void endGroup() {
+    kill(-leader, SIGKILL);
+    int status = 0;
+    while (waitpid(leader, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+
+  pid_t leader;
+  pid_t pid = -1;
+  Descriptor lifeline;
+};
+
+// Reads both pipes until the child `group` has closed them, so that neither
 // fills up while the other is waited for. A signal that interrupts this run
-// goes on to the child, which a signal sent to this process alone would
-// leave running, writing into the staging folder.
-void drain(pid_t pid, Pipe& out, Pipe& err, ProgramResult& result) {
+// goes on to the child's process group, which a signal sent to this process
+// alone would leave running, writing into the staging folder.
+void drain(pid_t group, Pipe& out, Pipe& err, ProgramResult& result) {
   struct pollfd fds[2] = {{out.readEnd.get(), POLLIN, 0},
                           {err.readEnd.get(), POLLIN, 0}};
   std::string* texts[2] = {&result.out, &result.err};
@@ -79,7 +201,7 @@ void drain(pid_t pid, Pipe& out, Pipe& err, ProgramResult& result) {
   bool passedOn = false;
   while (open > 0) {
     if (!passedOn && Interruption::signalReceived() != 0) {
-      kill(pid, Interruption::signalReceived());
+      kill(-group, Interruption::signalReceived());
       passedOn = true;
     }
     // A signal between the check above and the wait would not interrupt
@@ -129,6 +251,11 @@ std::string ProgramResult::firstLine() const {
   return "(it printed nothing)";
 }
 
+std::string ProgramResult::howItEnded() const {
+  return exitCode < 0 ? "ended by a signal"
+                      : "exit code " + std::to_string(exitCode);
+}
+
 ProgramResult runProgram(const std::vector<std::string>& argv) {
   Interruption::check();
   Pipe out;
@@ -140,6 +267,11 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
                                    STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(actions.get(), err.writeEnd.get(),
                                    STDERR_FILENO);
+  SpawnAttributes attributes;
+  // A group of its own, which the watchdog can end with all that the
+  // program started (xcrun runs notarytool as a child).
+  posix_spawnattr_setpgroup(attributes.get(), 0);
+  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP);
   std::vector<char*> args;
   for (const std::string& arg : argv) {
     args.push_back(const_cast<char*>(arg.c_str()));
@@ -147,18 +279,26 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   args.push_back(nullptr);
 
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv.at(0).c_str(), actions.get(), nullptr,
-                             args.data(), environ);
+  const int rc = posix_spawn(&pid, argv.at(0).c_str(), actions.get(),
+                             attributes.get(), args.data(), environ);
   if (rc != 0) {
     throw BundleError("cannot run " + inQuotes(argv.at(0)) + ": " +
                       std::strerror(rc));
   }
-  // Only the child writes now: our copies would keep the pipes from ending.
+  // Only the child writes now: our copies would keep the pipes from ending,
+  // and the watchdog must not inherit them either.
   out.writeEnd.reset();
   err.writeEnd.reset();
+  Watchdog watchdog(pid);
 
   ProgramResult result;
   drain(pid, out, err, result);
+  siginfo_t ended{};
+  while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) <
+             0 &&
+         errno == EINTR) {
+  }
+  watchdog.release();
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -173,10 +313,22 @@ ProgramResult runProgramOrFail(const std::vector<std::string>& argv) {
   ProgramResult result = runProgram(argv);
   if (result.exitCode != 0) {
     throw BundleError(inQuotes(argv.at(0)) + " failed (" +
-                      (result.exitCode < 0
-                           ? std::string("ended by a signal")
-                           : "exit code " + std::to_string(result.exitCode)) +
-                      "): " + result.firstLine());
+                      result.howItEnded() + "): " + result.firstLine());
   }
   return result;
+}
+
+fs::path findOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const fs::path program = fs::path(folder.empty() ? "." : folder) / name;
+    std::error_code error;
+    if (fs::is_regular_file(program, error) &&
+        (fs::status(program, error).permissions() & fs::perms::owner_exec) !=
+            fs::perms::none) {
+      return program;
+    }
+  }
+  return {};
 }

@@ -1,0 +1,549 @@
+#include "ZipArchive.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <optional>
+
+#include "BundleError.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The records of a zip file: APPNOTE.TXT of PKWARE.
+constexpr std::uint32_t kEndSignature = 0x06054b50;
+constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
+constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
+constexpr std::uint32_t kCentralSignature = 0x02014b50;
+constexpr std::uint32_t kLocalSignature = 0x04034b50;
+constexpr std::uint32_t kDescriptorSignature = 0x08074b50;
+constexpr std::size_t kEndSize = 22;
+constexpr std::size_t kMaxCommentSize = 0xFFFF;
+constexpr std::size_t kZip64LocatorSize = 20;
+constexpr std::size_t kZip64EndSize = 56;
+constexpr std::size_t kCentralSize = 46;
+constexpr std::size_t kLocalSize = 30;
+constexpr std::uint16_t kEncryptedFlag = 0x0001;
+constexpr std::uint16_t kDescriptorFlag = 0x0008;
+constexpr std::uint16_t kStored = 0;
+constexpr std::uint16_t kDeflated = 8;
+constexpr std::uint32_t kSaturated = 0xFFFFFFFF;
+constexpr std::uint16_t kZip64ExtraId = 0x0001;
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+std::uint64_t readLittleEndian(const unsigned char* bytes, std::size_t count) {
+  std::uint64_t value = 0;
+  for (std::size_t i = count; i > 0; --i) {
+    value = (value << 8) | bytes[i - 1];
+  }
+  return value;
+}
+
+std::uint16_t u16(const unsigned char* bytes) {
+  return static_cast<std::uint16_t>(readLittleEndian(bytes, 2));
+}
+
+std::uint32_t u32(const unsigned char* bytes) {
+  return static_cast<std::uint32_t>(readLittleEndian(bytes, 4));
+}
+
+void put32(unsigned char* bytes, std::uint64_t value) {
+  for (std::size_t i = 0; i < 4; ++i) {
+    bytes[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
+  }
+}
+
+std::string entryWhat(const ZipArchiveEntry& entry) {
+  return "its entry " + entry.name;
+}
+
+// zlib's stream, ended on every way out.
+class ZStream {
+ public:
+  explicit ZStream(bool compressing) : deflating(compressing) {
+    const int rc =
+        compressing ? deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED,
+                                 -MAX_WBITS, 8, Z_DEFAULT_STRATEGY)
+                  : inflateInit2(&stream, -MAX_WBITS);
+    if (rc != Z_OK) {
+      throw BundleError("zlib cannot start");
+    }
+  }
+  ZStream(const ZStream&) = delete;
+  ZStream& operator=(const ZStream&) = delete;
+  ~ZStream() {
+    if (deflating) {
+      deflateEnd(&stream);
+    } else {
+      inflateEnd(&stream);
+    }
+  }
+  z_stream* operator->() { return &stream; }
+  z_stream* get() { return &stream; }
+
+ private:
+  z_stream stream{};
+  bool deflating;
+};
+
+// Feeds `next` bytes of compressed data into an inflating stream and hands
+// each piece of output to `take`, until the stream ends or `take` returns
+// false. Raises BundleError for corrupt or missing data.
+void inflateInto(ZStream& stream, std::uint64_t compressedSize,
+                 const std::function<void(unsigned char*, std::size_t)>& read,
+                 const std::function<bool(const unsigned char*, std::size_t)>&
+                     take,
+                 const std::string& what) {
+  unsigned char input[kBufferSize];
+  unsigned char output[kBufferSize];
+  std::uint64_t unread = compressedSize;
+  for (int rc = Z_OK; rc != Z_STREAM_END;) {
+    if (stream->avail_in == 0) {
+      if (unread == 0) {
+        throw BundleError(what + " is cut short");
+      }
+      const std::size_t count = static_cast<std::size_t>(
+          std::min<std::uint64_t>(unread, sizeof input));
+      read(input, count);
+      unread -= count;
+      stream->next_in = input;
+      stream->avail_in = static_cast<uInt>(count);
+    }
+    stream->next_out = output;
+    stream->avail_out = sizeof output;
+    rc = inflate(stream.get(), Z_NO_FLUSH);
+    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+      throw BundleError(what + " is corrupt" +
+                        (stream->msg != nullptr
+                             ? std::string(": ") + stream->msg
+                             : std::string()));
+    }
+    const std::size_t produced = sizeof output - stream->avail_out;
+    if (!take(output, produced)) {
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+bool ZipArchiveEntry::readable() const {
+  return (flags & kEncryptedFlag) == 0 &&
+         (method == kStored || method == kDeflated);
+}
+
+struct ZipArchive::Location {
+  std::uint64_t header = 0;  // the local header
+  std::uint64_t data = 0;    // the entry's data after it
+};
+
+ZipArchive::ZipArchive(const fs::path& path)
+    : in(path, std::ios::binary | std::ios::ate) {
+  if (!in) {
+    throw BundleError(std::string("cannot open it: ") + std::strerror(errno));
+  }
+  fileSize = static_cast<std::uint64_t>(in.tellg());
+  findCentralDirectory();
+  readCentralDirectory();
+}
+
+void ZipArchive::readAt(std::uint64_t offset, void* buffer, std::size_t count,
+                        const std::string& what) {
+  in.clear();
+  in.seekg(static_cast<std::streamoff>(offset));
+  if (offset > fileSize || count > fileSize - offset ||
+      !in.read(static_cast<char*>(buffer),
+               static_cast<std::streamsize>(count))) {
+    throw BundleError(what + " is cut short");
+  }
+}
+
+// The last end record whose comment fits in the file, and the Zip64 record
+// that a locator right before it names. What comes before the offsets the
+// records give is a prefix, which Java accepts too.
+void ZipArchive::findCentralDirectory() {
+  const std::size_t tailSize = static_cast<std::size_t>(
+      std::min<std::uint64_t>(fileSize, kEndSize + kMaxCommentSize));
+  std::vector<unsigned char> tail(tailSize);
+  readAt(fileSize - tailSize, tail.data(), tailSize, "the file");
+  const unsigned char* end = nullptr;
+  for (std::size_t at = tailSize >= kEndSize ? tailSize - kEndSize + 1 : 0;
+       at-- > 0;) {
+    if (u32(&tail[at]) == kEndSignature &&
+        at + kEndSize + u16(&tail[at + 20]) <= tailSize) {
+      end = &tail[at];
+      endRecord = fileSize - tailSize + at;
+      break;
+    }
+  }
+  if (end == nullptr) {
+    throw BundleError("it is no zip file: it has no end of central directory");
+  }
+  std::uint64_t length = u32(end + 12);
+  std::uint64_t start = u32(end + 16);
+  entryCount = u16(end + 10);
+  std::uint64_t directoryEnd = endRecord;
+  if (endRecord >= kZip64LocatorSize) {
+    unsigned char locator[kZip64LocatorSize];
+    readAt(endRecord - kZip64LocatorSize, locator, sizeof locator, "the file");
+    if (u32(locator) == kZip64LocatorSignature) {
+      zip64 = true;
+      unsigned char record[kZip64EndSize];
+      directoryEnd = readLittleEndian(locator + 8, 8);
+      readAt(directoryEnd, record, sizeof record,
+             "its Zip64 end of central directory");
+      if (u32(record) != kZip64EndSignature) {
+        throw BundleError("its Zip64 end of central directory is corrupt");
+      }
+      entryCount = readLittleEndian(record + 32, 8);
+      length = readLittleEndian(record + 40, 8);
+      start = readLittleEndian(record + 48, 8);
+    }
+  }
+  if (start > directoryEnd || length > directoryEnd - start) {
+    throw BundleError("its central directory lies beyond the file's end");
+  }
+  centralEnd = directoryEnd;
+  centralStart = directoryEnd - length;
+  prefixSize = centralStart - start;
+}
+
+void ZipArchive::readCentralDirectory() {
+  const std::string what = "its central directory";
+  for (std::uint64_t at = centralStart; at < centralEnd;) {
+    unsigned char header[kCentralSize];
+    if (centralEnd - at < kCentralSize) {
+      throw BundleError(what + " is cut short");
+    }
+    readAt(at, header, kCentralSize, what);
+    if (u32(header) != kCentralSignature) {
+      throw BundleError(what + " is corrupt");
+    }
+    ZipArchiveEntry entry;
+    const std::size_t nameSize = u16(header + 28);
+    const std::size_t extraSize = u16(header + 30);
+    entry.centralOffset = at;
+    entry.centralSize = kCentralSize + nameSize + extraSize + u16(header + 32);
+    if (centralEnd - at < entry.centralSize) {
+      throw BundleError(what + " is cut short");
+    }
+    entry.flags = u16(header + 8);
+    entry.method = u16(header + 10);
+    entry.crc = u32(header + 16);
+    entry.compressedSize = u32(header + 20);
+    entry.size = u32(header + 24);
+    entry.localOffset = u32(header + 42);
+    std::vector<unsigned char> nameAndExtra(nameSize + extraSize);
+    readAt(at + kCentralSize, nameAndExtra.data(), nameAndExtra.size(), what);
+    entry.name.assign(nameAndExtra.begin(), nameAndExtra.begin() + nameSize);
+    // Sizes and the offset too large for 32 bits are in a Zip64 extra
+    // field, each only when its own field is saturated, in this order.
+    std::uint64_t* const large[] = {&entry.size, &entry.compressedSize,
+                                    &entry.localOffset};
+    for (std::size_t field = nameSize; field + 4 <= nameAndExtra.size();) {
+      const std::size_t length = u16(&nameAndExtra[field + 2]);
+      std::size_t value = field + 4;
+      const std::size_t fieldEnd = std::min(value + length, nameAndExtra.size());
+      if (u16(&nameAndExtra[field]) == kZip64ExtraId) {
+        for (std::uint64_t* v : large) {
+          if (*v == kSaturated && value + 8 <= fieldEnd) {
+            *v = readLittleEndian(&nameAndExtra[value], 8);
+            value += 8;
+          }
+        }
+      }
+      field += 4 + length;
+    }
+    if (entry.localOffset > fileSize - prefixSize) {
+      throw BundleError(entryWhat(entry) + " lies beyond the end of the file");
+    }
+    entry.localOffset += prefixSize;
+    records.push_back(entry);
+    at += entry.centralSize;
+  }
+}
+
+ZipArchive::Location ZipArchive::locate(const ZipArchiveEntry& entry) {
+  unsigned char header[kLocalSize];
+  readAt(entry.localOffset, header, kLocalSize, entryWhat(entry));
+  if (u32(header) != kLocalSignature) {
+    throw BundleError(entryWhat(entry) + " has a corrupt header");
+  }
+  Location location;
+  location.header = entry.localOffset;
+  location.data =
+      entry.localOffset + kLocalSize + u16(header + 26) + u16(header + 28);
+  if (location.data > fileSize ||
+      entry.compressedSize > fileSize - location.data) {
+    throw BundleError(entryWhat(entry) + " lies beyond the end of the file");
+  }
+  return location;
+}
+
+std::string ZipArchive::head(const ZipArchiveEntry& entry, std::size_t count) {
+  const Location location = locate(entry);
+  std::uint64_t next = location.data;
+  const auto read = [&](unsigned char* buffer, std::size_t n) {
+    readAt(next, buffer, n, entryWhat(entry));
+    next += n;
+  };
+  std::string bytes;
+  if (entry.method == kStored) {
+    bytes.resize(static_cast<std::size_t>(
+        std::min<std::uint64_t>(entry.compressedSize, count)));
+    read(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
+    return bytes;
+  }
+  ZStream stream(false);
+  inflateInto(
+      stream, entry.compressedSize, read,
+      [&](const unsigned char* out, std::size_t n) {
+        bytes.append(reinterpret_cast<const char*>(out),
+                     std::min(n, count - bytes.size()));
+        return bytes.size() < count;
+      },
+      entryWhat(entry));
+  return bytes;
+}
+
+void ZipArchive::extract(const ZipArchiveEntry& entry, const fs::path& to) {
+  const std::string what = entryWhat(entry);
+  const Location location = locate(entry);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  std::uint64_t next = location.data;
+  std::uint64_t written = 0;
+  uLong crc = crc32(0, nullptr, 0);
+  const auto read = [&](unsigned char* buffer, std::size_t n) {
+    readAt(next, buffer, n, what);
+    next += n;
+  };
+  // Never more than the directory says: a corrupt or hostile entry costs
+  // no more disk than its stated size.
+  const auto take = [&](const unsigned char* bytes, std::size_t n) {
+    if (n > entry.size - written) {
+      throw BundleError(what + " holds more than its stated size");
+    }
+    crc = crc32(crc, bytes, static_cast<uInt>(n));
+    out.write(reinterpret_cast<const char*>(bytes),
+              static_cast<std::streamsize>(n));
+    written += n;
+    return true;
+  };
+  if (entry.method == kStored) {
+    unsigned char buffer[kBufferSize];
+    for (std::uint64_t left = entry.compressedSize; left > 0;) {
+      const std::size_t n = static_cast<std::size_t>(
+          std::min<std::uint64_t>(left, sizeof buffer));
+      read(buffer, n);
+      take(buffer, n);
+      left -= n;
+    }
+  } else {
+    ZStream stream(false);
+    inflateInto(stream, entry.compressedSize, read, take, what);
+  }
+  if (written != entry.size || crc != entry.crc) {
+    throw BundleError(what + " is corrupt: its size or CRC is not the one " +
+                      "its directory states");
+  }
+  out.close();
+  if (!out) {
+    throw BundleError("cannot write " + inQuotes(to.string()) + ": " +
+                      std::strerror(errno));
+  }
+}
+
+// Where the entry's record ends in the file: its data, and the data
+// descriptor after it that writers such as Java's jar tool add.
+std::uint64_t ZipArchive::recordEnd(const ZipArchiveEntry& entry) {
+  const Location location = locate(entry);
+  const std::uint64_t dataEnd = location.data + entry.compressedSize;
+  if ((entry.flags & kDescriptorFlag) == 0) {
+    return dataEnd;
+  }
+  // CRC and sizes, after a signature that not every writer puts there.
+  unsigned char descriptor[8] = {};
+  readAt(dataEnd, descriptor, std::min<std::uint64_t>(8, fileSize - dataEnd),
+         entryWhat(entry));
+  return dataEnd + (u32(descriptor) == kDescriptorSignature &&
+                            u32(descriptor + 4) == entry.crc
+                        ? 16
+                        : 12);
+}
+
+void ZipArchive::copyRange(std::uint64_t from, std::uint64_t to,
+                           std::ostream& out) {
+  char buffer[kBufferSize];
+  for (std::uint64_t at = from; at < to;) {
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(to - at, sizeof buffer));
+    readAt(at, buffer, n, "the file");
+    out.write(buffer, static_cast<std::streamsize>(n));
+    at += n;
+  }
+}
+
+void ZipArchive::writeReplacing(
+    const std::map<std::size_t, fs::path>& replacements, const fs::path& to) {
+  if (zip64) {
+    throw BundleError("it is a Zip64 archive, which the tool does not rewrite");
+  }
+  // The records in the order of the file, each to end before the next.
+  std::vector<std::size_t> order(records.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    order[i] = i;
+  }
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return records[a].localOffset < records[b].localOffset;
+  });
+  std::vector<std::uint64_t> ends(records.size());
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const std::size_t i = order[k];
+    ends[i] = recordEnd(records[i]);
+    const std::uint64_t limit = k + 1 < order.size()
+                                    ? records[order[k + 1]].localOffset
+                                    : centralStart;
+    if (ends[i] > limit) {
+      throw BundleError("its entries overlap, which the tool does not rewrite");
+    }
+  }
+
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  // How far each replaced record moves what follows it.
+  std::vector<std::pair<std::uint64_t, std::int64_t>> shifts;
+  const auto shifted = [&](std::uint64_t offset) {
+    std::int64_t by = 0;
+    for (const auto& [at, shift] : shifts) {
+      if (at < offset) {
+        by += shift;
+      }
+    }
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(offset) + by);
+  };
+  // What the directory must now say of the replaced entries.
+  struct Contents {
+    std::uint32_t crc;
+    std::uint64_t compressedSize;
+    std::uint64_t size;
+  };
+  std::map<std::size_t, Contents> written;
+  std::uint64_t copied = 0;
+  for (const std::size_t i : order) {
+    const auto replacement = replacements.find(i);
+    if (replacement == replacements.end()) {
+      continue;
+    }
+    const ZipArchiveEntry& entry = records[i];
+    if (entry.compressedSize >= kSaturated || entry.size >= kSaturated ||
+        entry.localOffset - prefixSize >= kSaturated) {
+      throw BundleError(entryWhat(entry) +
+                        " has Zip64 fields, which the tool does not rewrite");
+    }
+    copyRange(copied, entry.localOffset, out);
+    const Location location = locate(entry);
+    std::vector<unsigned char> header(location.data - location.header);
+    readAt(location.header, header.data(), header.size(), entryWhat(entry));
+    const std::streamoff headerAt = out.tellp();
+    out.write(reinterpret_cast<const char*>(header.data()),
+              static_cast<std::streamsize>(header.size()));
+
+    std::ifstream file(replacement->second, std::ios::binary);
+    if (!file) {
+      throw BundleError("cannot read " + inQuotes(replacement->second.string()));
+    }
+    uLong crc = crc32(0, nullptr, 0);
+    std::uint64_t size = 0;
+    std::uint64_t compressed = 0;
+    const auto emit = [&](const unsigned char* bytes, std::size_t n) {
+      out.write(reinterpret_cast<const char*>(bytes),
+                static_cast<std::streamsize>(n));
+      compressed += n;
+    };
+    std::optional<ZStream> deflater;
+    if (entry.method == kDeflated) {
+      deflater.emplace(true);
+    }
+    unsigned char input[kBufferSize];
+    unsigned char output[kBufferSize];
+    for (bool last = false; !last;) {
+      file.read(reinterpret_cast<char*>(input), sizeof input);
+      const std::size_t n = static_cast<std::size_t>(file.gcount());
+      last = n < sizeof input;
+      if (file.bad()) {
+        throw BundleError("cannot read " +
+                          inQuotes(replacement->second.string()));
+      }
+      crc = crc32(crc, input, static_cast<uInt>(n));
+      size += n;
+      if (!deflater) {
+        emit(input, n);
+        continue;
+      }
+      (*deflater)->next_in = input;
+      (*deflater)->avail_in = static_cast<uInt>(n);
+      do {
+        (*deflater)->next_out = output;
+        (*deflater)->avail_out = sizeof output;
+        deflate(deflater->get(), last ? Z_FINISH : Z_NO_FLUSH);
+        emit(output, sizeof output - (*deflater)->avail_out);
+      } while ((*deflater)->avail_out == 0);
+    }
+    if (size >= kSaturated || compressed >= kSaturated) {
+      throw BundleError(entryWhat(entry) +
+                        " would need Zip64 fields, which the tool does not "
+                        "write");
+    }
+    // Sizes and CRC in the header now, so no data descriptor follows.
+    put32(&header[14], crc);
+    put32(&header[18], compressed);
+    put32(&header[22], size);
+    header[6] = static_cast<unsigned char>(header[6] & ~kDescriptorFlag);
+    const std::streamoff dataEnd = out.tellp();
+    out.seekp(headerAt);
+    out.write(reinterpret_cast<const char*>(header.data()), kLocalSize);
+    out.seekp(dataEnd);
+    written[i] = {static_cast<std::uint32_t>(crc), compressed, size};
+    shifts.emplace_back(entry.localOffset,
+                        static_cast<std::int64_t>(dataEnd - headerAt) -
+                            static_cast<std::int64_t>(ends[i] - entry.localOffset));
+    copied = ends[i];
+  }
+  copyRange(copied, centralStart, out);
+
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const ZipArchiveEntry& entry = records[i];
+    std::vector<unsigned char> record(entry.centralSize);
+    readAt(entry.centralOffset, record.data(), record.size(),
+           "its central directory");
+    const std::uint64_t offset = shifted(entry.localOffset) - prefixSize;
+    if (offset >= kSaturated) {
+      throw BundleError("it would need Zip64 fields, which the tool does not "
+                        "write");
+    }
+    put32(&record[42], offset);
+    const auto replaced = written.find(i);
+    if (replaced != written.end()) {
+      record[8] = static_cast<unsigned char>(record[8] & ~kDescriptorFlag);
+      put32(&record[16], replaced->second.crc);
+      put32(&record[20], replaced->second.compressedSize);
+      put32(&record[24], replaced->second.size);
+    }
+    out.write(reinterpret_cast<const char*>(record.data()),
+              static_cast<std::streamsize>(record.size()));
+  }
+  copyRange(centralEnd, endRecord, out);
+  unsigned char end[kEndSize];
+  readAt(endRecord, end, kEndSize, "the file");
+  put32(end + 16, shifted(centralStart) - prefixSize);
+  out.write(reinterpret_cast<const char*>(end), kEndSize);
+  copyRange(endRecord + kEndSize, fileSize, out);
+  out.close();
+  if (!out) {
+    throw BundleError("cannot write " + inQuotes(to.string()) + ": " +
+                      std::strerror(errno));
+  }
+}
