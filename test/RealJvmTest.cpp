@@ -18,6 +18,7 @@
 #include "BundleTool.h"
 #include "ChildProcess.h"
 #include "ClassDataArchives.h"
+#include "ZipFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -249,6 +250,70 @@ TEST_F(RealJvmTest, StartsOnARuntimeOfItsOwn) {
       EXPECT_EQ(b.root + "/Contents/runtime/Contents/Home",
                 report.property("java.home"));
     }
+  }
+}
+
+// --sign signs a native library inside the jar and writes it back (here
+// with the stand-in codesign of test/doubles/apple-tools): the runtime runs
+// the jar, its jar tool reads every entry back by the headers before the
+// data, and every other entry keeps its bytes.
+TEST_F(RealJvmTest, RunsAJarWhoseNativeCodeWasSigned) {
+  const std::string jarTool = javaHomes()[0] + "/bin/jar";
+  const std::string jar = tmp.path() + "/app.jar";
+  const std::string library = "\xCF\xFA\xED\xFE a library";
+  fs::create_directories(tmp.path() + "/natives/lib");
+  std::ofstream(tmp.path() + "/natives/lib/libfake.dylib") << library;
+  fs::copy_file(probe + "/probe.jar", jar);
+  runProgram(jarTool,
+             {"--update", "--file", jar, "-C", tmp.path() + "/natives", "."});
+  const std::vector<ZipRecord> original =
+      zipRecords(childprocess::readFile(jar));
+  const auto libraryRecord = [](const std::vector<ZipRecord>& records) {
+    return std::find_if(records.begin(), records.end(), [](const auto& r) {
+      return r.name == "lib/libfake.dylib";
+    });
+  };
+  // Deflated, its sizes in a data descriptor after the data.
+  ASSERT_NE(original.end(), libraryRecord(original));
+  ASSERT_EQ(8, libraryRecord(original)->method);
+  ASSERT_EQ(8, libraryRecord(original)->bytes[6] & 8);
+  const ChildEnv withStandIns = ChildEnv::clean().set(
+      "PATH", std::string(WRAPKIN_SOURCE_DIR) + "/test/doubles/apple-tools:" +
+                  std::getenv("PATH")).set("APPLE_TOOLS_RECORD",
+                                           tmp.path() + "/calls");
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    const Bundle b = makeBundle(
+        tmp.path() + "/" + std::to_string(++bundles), "Probe",
+        {"--java-home", home, "--link-runtime", "--main-jar", jar, "--sign",
+         "Developer ID"},
+        withStandIns);
+
+    const ChildResult result = run(b.launcher);
+
+    ASSERT_EQ(0, result.exitCode) << result.describe();
+    EXPECT_TRUE(parseReport(result.out).complete) << result.out;
+    const std::string signedJar = b.appDir + "/app.jar";
+    const std::vector<ZipRecord> rewritten =
+        zipRecords(childprocess::readFile(signedJar));
+    ASSERT_EQ(original.size(), rewritten.size());
+    for (std::size_t i = 0; i < original.size(); ++i) {
+      SCOPED_TRACE(original[i].name);
+      EXPECT_EQ(original[i].name, rewritten[i].name);
+      if (original[i].name != "lib/libfake.dylib") {
+        EXPECT_TRUE(original[i].bytes == rewritten[i].bytes);
+      } else {
+        // Its time and date too.
+        EXPECT_EQ(original[i].bytes.substr(10, 4),
+                  rewritten[i].bytes.substr(10, 4));
+      }
+    }
+    const std::string extracted = tmp.path() + "/x" + std::to_string(bundles);
+    fs::create_directories(extracted);
+    runProgram("/bin/sh", {"-c", "cd \"$0\" && exec \"$1\" --extract --file \"$2\"",
+                           extracted, home + "/bin/jar", signedJar});
+    EXPECT_EQ(library + "\nsigned by Developer ID\n",
+              childprocess::readFile(extracted + "/lib/libfake.dylib"));
   }
 }
 
