@@ -37,9 +37,10 @@ const std::string kMachO = "\xCF\xFA\xED\xFE thin Mach-O";
 const std::string kFatMachO =
     std::string("\xCA\xFE\xBA\xBE\0\0\0\x02", 8) + std::string(40, 'a') +
     "fat Mach-O";
-// A class file starts as a universal file does; its version tells it apart.
+// A class file starts as a universal file does; its version tells it apart
+// (the table of 65 architectures would fit).
 const std::string kClassFile =
-    std::string("\xCA\xFE\xBA\xBE\0\0\0\x41", 8) + "class";
+    std::string("\xCA\xFE\xBA\xBE\0\0\0\x41", 8) + std::string(1400, 'c');
 
 void writeFile(const std::string& path, const std::string& bytes) {
   fs::create_directories(fs::path(path).parent_path());
@@ -277,6 +278,7 @@ TEST_F(BundleSigningTest, EachFailureIsOneLineAndLeavesNothingBehind) {
                   : row.err + "\n",
               err);
     EXPECT_FALSE(fs::exists(out));
+    fs::remove_all(out);
   }
 }
 

@@ -261,11 +261,13 @@ TEST_F(RealJvmTest, RunsAJarWhoseNativeCodeWasSigned) {
   const std::string jarTool = javaHomes()[0] + "/bin/jar";
   const std::string jar = tmp.path() + "/app.jar";
   const std::string library = "\xCF\xFA\xED\xFE a library";
-  fs::create_directories(tmp.path() + "/natives/lib");
-  std::ofstream(tmp.path() + "/natives/lib/libfake.dylib") << library;
+  const std::string natives = tmp.path() + "/natives";
+  fs::create_directories(natives + "/lib");
+  std::ofstream(natives + "/lib/libfake.dylib") << library;
+  std::ofstream(natives + "/readme.txt") << "after the library";
   fs::copy_file(probe + "/probe.jar", jar);
-  runProgram(jarTool,
-             {"--update", "--file", jar, "-C", tmp.path() + "/natives", "."});
+  runProgram(jarTool, {"--update", "--file", jar, "-C", natives,
+                       "lib/libfake.dylib", "-C", natives, "readme.txt"});
   const std::vector<ZipRecord> original =
       zipRecords(childprocess::readFile(jar));
   const auto libraryRecord = [](const std::vector<ZipRecord>& records) {
@@ -277,6 +279,7 @@ TEST_F(RealJvmTest, RunsAJarWhoseNativeCodeWasSigned) {
   ASSERT_NE(original.end(), libraryRecord(original));
   ASSERT_EQ(8, libraryRecord(original)->method);
   ASSERT_EQ(8, libraryRecord(original)->bytes[6] & 8);
+  ASSERT_EQ("readme.txt", original.back().name);
   const ChildEnv withStandIns = ChildEnv::clean().set(
       "PATH", std::string(WRAPKIN_SOURCE_DIR) + "/test/doubles/apple-tools:" +
                   std::getenv("PATH")).set("APPLE_TOOLS_RECORD",
@@ -303,6 +306,7 @@ TEST_F(RealJvmTest, RunsAJarWhoseNativeCodeWasSigned) {
       if (original[i].name != "lib/libfake.dylib") {
         EXPECT_TRUE(original[i].bytes == rewritten[i].bytes);
       } else {
+        EXPECT_TRUE(rewritten[i].completeWithoutDescriptor());
         // Its time and date too.
         EXPECT_EQ(original[i].bytes.substr(10, 4),
                   rewritten[i].bytes.substr(10, 4));

@@ -25,10 +25,16 @@ struct ZipItem {
 struct ZipRecord {
   std::string name;
   std::uint16_t method = 0;
-  std::uint32_t compressedSize = 0;
+  // The central directory's CRC and sizes, as it stores them.
+  std::string crcAndSizes;
   // Its local header, name, extra field, data and data descriptor: the
   // bytes up to the next entry's header, or to the central directory.
   std::string bytes;
+
+  std::uint32_t compressedSize() const;
+  // Whether the local header states the directory's CRC and sizes, and no
+  // data descriptor or other bytes follow the data.
+  bool completeWithoutDescriptor() const;
 };
 
 namespace zipfiles {
@@ -142,7 +148,7 @@ inline std::vector<ZipRecord> zipRecords(const std::string& zip) {
     ZipRecord record;
     const std::size_t nameSize = read(zip, at + 28, 2);
     record.method = static_cast<std::uint16_t>(read(zip, at + 10, 2));
-    record.compressedSize = read(zip, at + 20, 4);
+    record.crcAndSizes = zip.substr(at + 16, 12);
     record.name = zip.substr(at + 46, nameSize);
     found.emplace_back(read(zip, at + 42, 4), record);
     at += 46 + nameSize + read(zip, at + 30, 2) + read(zip, at + 32, 2);
@@ -159,6 +165,17 @@ inline std::vector<ZipRecord> zipRecords(const std::string& zip) {
   return records;
 }
 
+inline std::uint32_t ZipRecord::compressedSize() const {
+  return zipfiles::read(crcAndSizes, 4, 4);
+}
+
+inline bool ZipRecord::completeWithoutDescriptor() const {
+  const std::size_t dataStart =
+      30 + zipfiles::read(bytes, 26, 2) + zipfiles::read(bytes, 28, 2);
+  return (bytes[6] & 8) == 0 && bytes.substr(14, 12) == crcAndSizes &&
+         bytes.size() == dataStart + compressedSize();
+}
+
 // The contents of the entry `name`, or "(no such entry)".
 inline std::string zipContent(const std::string& zip, const std::string& name) {
   for (const ZipRecord& record : zipRecords(zip)) {
@@ -167,7 +184,7 @@ inline std::string zipContent(const std::string& zip, const std::string& name) {
       const std::string data =
           bytes.substr(30 + zipfiles::read(bytes, 26, 2) +
                            zipfiles::read(bytes, 28, 2),
-                       record.compressedSize);
+                       record.compressedSize());
       return record.method == 8 ? zipfiles::zlibbed(data, false, 1 << 20)
                                 : data;
     }
