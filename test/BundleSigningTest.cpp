@@ -34,9 +34,8 @@ const std::string kStandIns =
 const std::string kIdentity = "Developer ID Application: Example (TEAM)";
 const std::string kMachO = "\xCF\xFA\xED\xFE thin Mach-O";
 // A universal file of two architectures, whose table fits.
-const std::string kFatMachO =
-    std::string("\xCA\xFE\xBA\xBE\0\0\0\x02", 8) + std::string(40, 'a') +
-    "fat Mach-O";
+const std::string kFatMachO = std::string("\xCA\xFE\xBA\xBE\0\0\0\x02", 8) +
+                              std::string(40, 'a') + "fat Mach-O";
 // A class file starts as a universal file does; its version tells it apart
 // (the table of 65 architectures would fit).
 const std::string kClassFile =
@@ -71,10 +70,10 @@ class BundleSigningTest : public ::testing::Test {
   }
 
   std::vector<std::string> bundleArgs(const std::vector<std::string>& more) {
-    std::vector<std::string> argv{WRAPKIN_BUNDLE, "--name",     "Tool",
-                                  "--out",        out,          "--launcher",
-                                  WRAPKIN_LAUNCHER, "--omit",   "runtime",
-                                  "--main-class", "a.B"};
+    std::vector<std::string> argv{WRAPKIN_BUNDLE,   "--name", "Tool",
+                                  "--out",          out,      "--launcher",
+                                  WRAPKIN_LAUNCHER, "--omit", "runtime",
+                                  "--main-class",   "a.B"};
     argv.insert(argv.end(), more.begin(), more.end());
     return argv;
   }
@@ -103,10 +102,9 @@ TEST_F(BundleSigningTest, SignsInsideOutThenMakesTheImageNotarizesAndStaples) {
                                        {"inner.jar", innerJar},
                                        {"notes.txt", "notes", true, true}}));
   // Signed by jarsigner, but without native code: left as it is.
-  const std::string signedJar =
-      zipBytes({{"META-INF/SIGNER.SF", "sf"},
-                {"META-INF/SIGNER.RSA", "rsa"},
-                {"lib/B.class", kClassFile}});
+  const std::string signedJar = zipBytes({{"META-INF/SIGNER.SF", "sf"},
+                                          {"META-INF/SIGNER.RSA", "rsa"},
+                                          {"lib/B.class", kClassFile}});
   writeFile(in + "/signed.jar", signedJar);
   writeFile(in + "/helper", kMachO);
 
@@ -122,23 +120,24 @@ TEST_F(BundleSigningTest, SignsInsideOutThenMakesTheImageNotarizesAndStaples) {
       "codesign --force --timestamp --options runtime --entitlements "
       "S/Tool.entitlements --sign " +
       kIdentity + " ";
-  EXPECT_EQ("xcrun --find notarytool\n"
-            "xcrun --find stapler\n" +
-                codesign + "<taken out>/libfat.jnilib\n" + codesign +
-                "<taken out>/libthin.dylib\n" + codesign +
-                "S/root/Tool.app/Contents/app/helper\n" + codesign +
-                "S/root/Tool.app/Contents/MacOS/Tool\n" + codesign +
-                "S/root/Tool.app\n"
-                "hdiutil create -volname Tool -srcfolder S/root -fs HFS+ "
-                "-format UDZO S/Tool.dmg\n"
-                "codesign --force --timestamp --sign " +
-                kIdentity +
-                " S/Tool.dmg\n"
-                "xcrun notarytool submit S/Tool.dmg --keychain-profile notary "
-                "--wait --output-format json\n"
-                "xcrun stapler staple S/Tool.dmg\n"
-                "xcrun stapler staple S/root/Tool.app\n",
-            calls());
+  EXPECT_EQ(
+      "xcrun --find notarytool\n"
+      "xcrun --find stapler\n" +
+          codesign + "<taken out>/libfat.jnilib\n" + codesign +
+          "<taken out>/libthin.dylib\n" + codesign +
+          "S/root/Tool.app/Contents/app/helper\n" + codesign +
+          "S/root/Tool.app/Contents/MacOS/Tool\n" + codesign +
+          "S/root/Tool.app\n"
+          "hdiutil create -volname Tool -srcfolder S/root -fs HFS+ "
+          "-format UDZO S/Tool.dmg\n"
+          "codesign --force --timestamp --sign " +
+          kIdentity +
+          " S/Tool.dmg\n"
+          "xcrun notarytool submit S/Tool.dmg --keychain-profile notary "
+          "--wait --output-format json\n"
+          "xcrun stapler staple S/Tool.dmg\n"
+          "xcrun stapler staple S/root/Tool.app\n",
+      calls());
 
   const std::string app = out + "/Tool.app";
   const std::string jar = childprocess::readFile(app + "/Contents/app/app.jar");
@@ -148,14 +147,18 @@ TEST_F(BundleSigningTest, SignsInsideOutThenMakesTheImageNotarizesAndStaples) {
   EXPECT_EQ("x", zipContent(zipContent(jar, "inner.jar"), "x.txt"));
   EXPECT_EQ(kClassFile, zipContent(jar, "a/B.class"));
   EXPECT_EQ("notes", zipContent(jar, "notes.txt"));
-  EXPECT_EQ(signedJar, childprocess::readFile(app + "/Contents/app/signed.jar"));
-  EXPECT_EQ(signedBy(kMachO), childprocess::readFile(app + "/Contents/app/helper"));
-  EXPECT_EQ("ticket\n", childprocess::readFile(app + "/Contents/CodeResources"));
+  EXPECT_EQ(signedJar,
+            childprocess::readFile(app + "/Contents/app/signed.jar"));
+  EXPECT_EQ(signedBy(kMachO),
+            childprocess::readFile(app + "/Contents/app/helper"));
+  EXPECT_EQ("ticket\n",
+            childprocess::readFile(app + "/Contents/CodeResources"));
 
   // The image (a tar file from the stand-in) holds the signed bundle and a
   // link to /Applications, and is signed and stapled itself.
-  EXPECT_EQ((std::vector<std::string>{"Tool.app", "Tool.dmg", "Tool.entitlements"}),
-            namesIn(out));
+  EXPECT_EQ(
+      (std::vector<std::string>{"Tool.app", "Tool.dmg", "Tool.entitlements"}),
+      namesIn(out));
   const ChildResult listed =
       runChild({"/bin/sh", "-c", "tar -tvf \"$0\" | sed 's/.* \\.\\///' | sort",
                 out + "/Tool.dmg"},
@@ -163,13 +166,14 @@ TEST_F(BundleSigningTest, SignsInsideOutThenMakesTheImageNotarizesAndStaples) {
   EXPECT_NE(std::string::npos,
             listed.out.find("\nApplications -> /Applications\n"))
       << listed.describe();
-  EXPECT_NE(std::string::npos,
-            listed.out.find("\nTool.app/Contents/_CodeSignature/CodeResources\n"))
+  EXPECT_NE(
+      std::string::npos,
+      listed.out.find("\nTool.app/Contents/_CodeSignature/CodeResources\n"))
       << listed.out;
   const std::string image = childprocess::readFile(out + "/Tool.dmg");
   const std::string marks = "\nsigned by " + kIdentity + "\n\nstapled\n";
-  EXPECT_EQ(marks, image.substr(image.size() - std::min(image.size(),
-                                                        marks.size())));
+  EXPECT_EQ(marks,
+            image.substr(image.size() - std::min(image.size(), marks.size())));
 }
 
 TEST_F(BundleSigningTest, EachFailureIsOneLineAndLeavesNothingBehind) {
@@ -240,7 +244,9 @@ TEST_F(BundleSigningTest, EachFailureIsOneLineAndLeavesNothingBehind) {
        env(),
        "--notarize needs the name of a keychain profile: the one given to "
        "`xcrun notarytool store-credentials`"},
-      {"--dmg without hdiutil", {"--dmg"}, ChildEnv::clean(),
+      {"--dmg without hdiutil",
+       {"--dmg"},
+       ChildEnv::clean(),
        "--dmg needs macOS: there is no hdiutil on this system"},
       {"--notarize without xcrun",
        {"--sign", kIdentity, "--dmg", "--notarize", "notary"},
@@ -319,8 +325,8 @@ TEST_F(BundleSigningTest, AKilledRunLeavesNoProcessAndNoFolderBehind) {
   const std::string pids = record + ".pids";
   const auto waitFor = [](const std::function<bool()>& done) {
     const auto start = std::chrono::steady_clock::now();
-    while (!done() &&
-           std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    while (!done() && std::chrono::steady_clock::now() - start <
+                          std::chrono::seconds(20)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   };

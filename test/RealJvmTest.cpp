@@ -280,17 +280,18 @@ TEST_F(RealJvmTest, RunsAJarWhoseNativeCodeWasSigned) {
   ASSERT_EQ(8, libraryRecord(original)->method);
   ASSERT_EQ(8, libraryRecord(original)->bytes[6] & 8);
   ASSERT_EQ("readme.txt", original.back().name);
-  const ChildEnv withStandIns = ChildEnv::clean().set(
-      "PATH", std::string(WRAPKIN_SOURCE_DIR) + "/test/doubles/apple-tools:" +
-                  std::getenv("PATH")).set("APPLE_TOOLS_RECORD",
-                                           tmp.path() + "/calls");
+  const ChildEnv withStandIns =
+      ChildEnv::clean()
+          .set("PATH", std::string(WRAPKIN_SOURCE_DIR) +
+                           "/test/doubles/apple-tools:" + std::getenv("PATH"))
+          .set("APPLE_TOOLS_RECORD", tmp.path() + "/calls");
   for (const std::string& home : javaHomes()) {
     SCOPED_TRACE(home);
-    const Bundle b = makeBundle(
-        tmp.path() + "/" + std::to_string(++bundles), "Probe",
-        {"--java-home", home, "--link-runtime", "--main-jar", jar, "--sign",
-         "Developer ID"},
-        withStandIns);
+    const Bundle b =
+        makeBundle(tmp.path() + "/" + std::to_string(++bundles), "Probe",
+                   {"--java-home", home, "--link-runtime", "--main-jar", jar,
+                    "--sign", "Developer ID"},
+                   withStandIns);
 
     const ChildResult result = run(b.launcher);
 
@@ -314,8 +315,9 @@ TEST_F(RealJvmTest, RunsAJarWhoseNativeCodeWasSigned) {
     }
     const std::string extracted = tmp.path() + "/x" + std::to_string(bundles);
     fs::create_directories(extracted);
-    runProgram("/bin/sh", {"-c", "cd \"$0\" && exec \"$1\" --extract --file \"$2\"",
-                           extracted, home + "/bin/jar", signedJar});
+    runProgram("/bin/sh",
+               {"-c", "cd \"$0\" && exec \"$1\" --extract --file \"$2\"",
+                extracted, home + "/bin/jar", signedJar});
     EXPECT_EQ(library + "\nsigned by Developer ID\n",
               childprocess::readFile(extracted + "/lib/libfake.dylib"));
   }
@@ -530,12 +532,12 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     }
     const std::string loaded = tmp.path() + "/loaded" + std::to_string(bundles);
     const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
-    const Bundle b = bundle(
-        home, "jar",
-        {"--link-runtime", "--cds", "--java-option",
-         // Without rotation: JVMs that start at once would rename the
-         // file under each other.
-         "-Xlog:class+load=info:file=" + loaded + "::filecount=0"});
+    const Bundle b =
+        bundle(home, "jar",
+               {"--link-runtime", "--cds", "--java-option",
+                // Without rotation: JVMs that start at once would rename the
+                // file under each other.
+                "-Xlog:class+load=info:file=" + loaded + "::filecount=0"});
     const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
     const auto cleanStart = [&](const std::string& launcher) {
       const ChildResult result = run(launcher, {}, env);
@@ -566,8 +568,9 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     // Truncated: the runtime gets the options that make it anew.
     fs::resize_file(made[0], 100 * 1024);
     const std::string trace = traced(b.launcher);
-    EXPECT_NE(std::string::npos,
-              trace.find("\"" + made[0] + "\" not as the launcher completed it"))
+    EXPECT_NE(
+        std::string::npos,
+        trace.find("\"" + made[0] + "\" not as the launcher completed it"))
         << trace;
     EXPECT_EQ(made, completedArchives(cache));
 
@@ -617,7 +620,8 @@ TEST_F(RealJvmTest, AUsersOwnJvmOptionsGetAnArchiveThatFits) {
     ASSERT_EQ(2u, completedArchives(cache).size());
     const ProbeReport report = start();
     EXPECT_GT(report.maxMemory, 32LL << 30);
-    EXPECT_NE(std::string::npos, report.property("java.vm.info").find("sharing"))
+    EXPECT_NE(std::string::npos,
+              report.property("java.vm.info").find("sharing"))
         << report.property("java.vm.info");
   }
 }

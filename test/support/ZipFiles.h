@@ -47,8 +47,7 @@ inline std::string littleEndian(std::uint64_t value, int count) {
   return bytes;
 }
 
-inline std::uint32_t read(const std::string& bytes, std::size_t at,
-                          int count) {
+inline std::uint32_t read(const std::string& bytes, std::size_t at, int count) {
   std::uint32_t value = 0;
   for (int i = count; i > 0; --i) {
     value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i - 1));
@@ -104,10 +103,9 @@ inline std::string zipBytes(const std::vector<ZipItem>& items,
                      4) +
         littleEndian(data.size(), 4) + littleEndian(item.data.size(), 4);
     // Version needed, flags, method, time and date.
-    const std::string start = littleEndian(20, 2) +
-                              littleEndian(item.descriptor ? 8 : 0, 2) +
-                              littleEndian(item.deflated ? 8 : 0, 2) +
-                              littleEndian(0x5A2B6C4D, 4);
+    const std::string start =
+        littleEndian(20, 2) + littleEndian(item.descriptor ? 8 : 0, 2) +
+        littleEndian(item.deflated ? 8 : 0, 2) + littleEndian(0x5A2B6C4D, 4);
     const std::string name =
         littleEndian(item.name.size(), 2) + littleEndian(0, 2);
     central += littleEndian(0x02014b50, 4) + littleEndian(20, 2) + start +
@@ -181,10 +179,9 @@ inline std::string zipContent(const std::string& zip, const std::string& name) {
   for (const ZipRecord& record : zipRecords(zip)) {
     if (record.name == name) {
       const std::string& bytes = record.bytes;
-      const std::string data =
-          bytes.substr(30 + zipfiles::read(bytes, 26, 2) +
-                           zipfiles::read(bytes, 28, 2),
-                       record.compressedSize());
+      const std::string data = bytes.substr(
+          30 + zipfiles::read(bytes, 26, 2) + zipfiles::read(bytes, 28, 2),
+          record.compressedSize());
       return record.method == 8 ? zipfiles::zlibbed(data, false, 1 << 20)
                                 : data;
     }

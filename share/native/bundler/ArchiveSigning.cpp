@@ -120,7 +120,8 @@ class ArchiveSigner {
                                      std::to_string(kMaxNesting) +
                                      " deep in it, deeper than the tool looks");
       }
-      const fs::path file = takeOut(*zip, entries[i], shownAs, takenOut.folders);
+      const fs::path file =
+          takeOut(*zip, entries[i], shownAs, takenOut.folders);
       if (signInside(file, shownAs + "!/" + entries[i].name, depth + 1)) {
         replacements[i] = file;
       }
@@ -129,7 +130,8 @@ class ArchiveSigner {
       throw refuseSigned();
     }
     for (const std::size_t i : machO) {
-      const fs::path file = takeOut(*zip, entries[i], shownAs, takenOut.folders);
+      const fs::path file =
+          takeOut(*zip, entries[i], shownAs, takenOut.folders);
       try {
         sign(file);
       } catch (const BundleError& e) {

@@ -22,8 +22,7 @@ bool isArchive(const std::filesystem::path& path);
 // archive it cannot read or rewrite, for archives nested deeper, and for a
 // jar that jarsigner signed, which a change would break, when it holds
 // native code.
-void signInsideArchive(const std::filesystem::path& archive,
-                       const std::string& shownAs,
-                       const std::filesystem::path& scratch,
-                       const std::function<void(const std::filesystem::path&)>&
-                           sign);
+void signInsideArchive(
+    const std::filesystem::path& archive, const std::string& shownAs,
+    const std::filesystem::path& scratch,
+    const std::function<void(const std::filesystem::path&)>& sign);

@@ -51,21 +51,21 @@ class JsonReader {
       return false;
     }
     switch (text[at]) {
-      case '{':
-        return object(value, depth);
-      case '[':
-        return array(value, depth);
-      case '"':
-        value.kind = JsonValue::Kind::string;
-        return string(value.text);
-      case 't':
-        return literal("true", value, JsonValue::Kind::boolean);
-      case 'f':
-        return literal("false", value, JsonValue::Kind::boolean);
-      case 'n':
-        return literal("null", value, JsonValue::Kind::null);
-      default:
-        return number(value);
+    case '{':
+      return object(value, depth);
+    case '[':
+      return array(value, depth);
+    case '"':
+      value.kind = JsonValue::Kind::string;
+      return string(value.text);
+    case 't':
+      return literal("true", value, JsonValue::Kind::boolean);
+    case 'f':
+      return literal("false", value, JsonValue::Kind::boolean);
+    case 'n':
+      return literal("null", value, JsonValue::Kind::null);
+    default:
+      return number(value);
     }
   }
 
@@ -159,8 +159,7 @@ class JsonReader {
     if (!hexQuad(code)) {
       return false;
     }
-    if (code >= 0xD800 && code < 0xDC00 &&
-        text.compare(at, 2, "\\u") == 0) {
+    if (code >= 0xD800 && code < 0xDC00 && text.compare(at, 2, "\\u") == 0) {
       const std::size_t mark = at;
       at += 2;
       std::uint32_t low = 0;
@@ -193,18 +192,28 @@ class JsonReader {
       }
       const char escaped = text[at++];
       switch (escaped) {
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'u':
-          if (!unicodeEscape(out)) {
-            return false;
-          }
-          break;
-        default:
-          out += escaped;
+      case 'b':
+        out += '\b';
+        break;
+      case 'f':
+        out += '\f';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'u':
+        if (!unicodeEscape(out)) {
+          return false;
+        }
+        break;
+      default:
+        out += escaped;
       }
     }
     return false;

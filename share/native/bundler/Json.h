@@ -10,7 +10,7 @@ struct JsonValue {
   enum class Kind { null, boolean, number, string, array, object };
   Kind kind = Kind::null;
   std::string text;  // a string's value (UTF-8), or a number or literal
-  std::vector<JsonValue> items;                             // an array's
+  std::vector<JsonValue> items;                            // an array's
   std::vector<std::pair<std::string, JsonValue>> members;  // an object's
 
   // The member `key` of an object, or nullptr.

@@ -56,6 +56,6 @@ bool isMachO(const std::filesystem::path& path) {
   in.read(reinterpret_cast<char*>(header), sizeof header);
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
-  return !error && isMachOStart(header, static_cast<std::size_t>(in.gcount()),
-                                size);
+  return !error &&
+         isMachOStart(header, static_cast<std::size_t>(in.gcount()), size);
 }

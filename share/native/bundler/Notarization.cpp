@@ -25,7 +25,8 @@ std::optional<JsonValue> answerOf(const std::string& out) {
   std::optional<JsonValue> answer = parseJson(out);
   for (std::string::size_type end = out.size(); !answer && end > 0;) {
     const std::string::size_type start = out.rfind('\n', end - 1);
-    const std::string::size_type from = start == std::string::npos ? 0 : start + 1;
+    const std::string::size_type from =
+        start == std::string::npos ? 0 : start + 1;
     answer = parseJson(out.substr(from, end - from));
     end = start == std::string::npos ? 0 : start;
   }
@@ -60,9 +61,8 @@ std::vector<std::string> issueLines(const std::string& log) {
                            const std::string& profile) {
   const std::string logCommand =
       "xcrun notarytool log " + id + " --keychain-profile " + profile;
-  const ProgramResult log =
-      runProgram({xcrun(), "notarytool", "log", id, "--keychain-profile",
-                  profile});
+  const ProgramResult log = runProgram(
+      {xcrun(), "notarytool", "log", id, "--keychain-profile", profile});
   std::vector<std::string> issues =
       log.exitCode == 0 ? issueLines(log.out) : std::vector<std::string>();
   std::string summary = "status " + status;
@@ -73,10 +73,11 @@ std::vector<std::string> issueLines(const std::string& log) {
                std::to_string(kShownIssues) + " above";
     issues.resize(kShownIssues);
   } else if (!issues.empty()) {
-    summary += ", the " +
-               (issues.size() == 1 ? std::string("issue")
-                                   : std::to_string(issues.size()) + " issues") +
-               " above";
+    summary +=
+        ", the " +
+        (issues.size() == 1 ? std::string("issue")
+                            : std::to_string(issues.size()) + " issues") +
+        " above";
   }
   throw BundleError("the notary service did not accept " +
                         inQuotes(image.filename().string()) + " (" + summary +
@@ -101,9 +102,9 @@ void checkCanNotarize() {
 void notarize(const fs::path& image, const fs::path& bundle,
               const std::string& profile) {
   const std::vector<std::string> submit{
-      xcrun(),    "notarytool",         "submit", image.string(),
-      "--keychain-profile", profile, "--wait", "--output-format",
-      "json"};
+      xcrun(),        "notarytool",         "submit",
+      image.string(), "--keychain-profile", profile,
+      "--wait",       "--output-format",    "json"};
   const ProgramResult submitted = runProgram(submit);
   const std::optional<JsonValue> answer = answerOf(submitted.out);
   const std::string id = answer ? answer->stringMember("id") : "";

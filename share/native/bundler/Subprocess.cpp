@@ -140,8 +140,7 @@ class Watchdog {
     if (pid < 0) {
       const int reason = errno;
       endGroup();
-      throw BundleError(std::string("fork() failed: ") +
-                        std::strerror(reason));
+      throw BundleError(std::string("fork() failed: ") + std::strerror(reason));
     }
   }
   Watchdog(const Watchdog&) = delete;
@@ -294,8 +293,7 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   ProgramResult result;
   drain(pid, out, err, result);
   siginfo_t ended{};
-  while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) <
-             0 &&
+  while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) < 0 &&
          errno == EINTR) {
   }
   watchdog.release();
@@ -312,8 +310,8 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
 ProgramResult runProgramOrFail(const std::vector<std::string>& argv) {
   ProgramResult result = runProgram(argv);
   if (result.exitCode != 0) {
-    throw BundleError(inQuotes(argv.at(0)) + " failed (" +
-                      result.howItEnded() + "): " + result.firstLine());
+    throw BundleError(inQuotes(argv.at(0)) + " failed (" + result.howItEnded() +
+                      "): " + result.firstLine());
   }
   return result;
 }

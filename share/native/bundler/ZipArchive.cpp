@@ -34,6 +34,8 @@ constexpr std::uint16_t kDeflated = 8;
 constexpr std::uint32_t kSaturated = 0xFFFFFFFF;
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
 constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr char kNeedsZip64[] =
+    "rewritten, it would need Zip64 records, which the tool does not write";
 
 std::uint64_t readLittleEndian(const unsigned char* bytes, std::size_t count) {
   std::uint64_t value = 0;
@@ -67,8 +69,8 @@ class ZStream {
   explicit ZStream(bool compressing) : deflating(compressing) {
     const int rc =
         compressing ? deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED,
-                                 -MAX_WBITS, 8, Z_DEFAULT_STRATEGY)
-                  : inflateInit2(&stream, -MAX_WBITS);
+                                   -MAX_WBITS, 8, Z_DEFAULT_STRATEGY)
+                    : inflateInit2(&stream, -MAX_WBITS);
     if (rc != Z_OK) {
       throw BundleError("zlib cannot start");
     }
@@ -93,11 +95,11 @@ class ZStream {
 // Feeds `next` bytes of compressed data into an inflating stream and hands
 // each piece of output to `take`, until the stream ends or `take` returns
 // false. Raises BundleError for corrupt or missing data.
-void inflateInto(ZStream& stream, std::uint64_t compressedSize,
-                 const std::function<void(unsigned char*, std::size_t)>& read,
-                 const std::function<bool(const unsigned char*, std::size_t)>&
-                     take,
-                 const std::string& what) {
+void inflateInto(
+    ZStream& stream, std::uint64_t compressedSize,
+    const std::function<void(unsigned char*, std::size_t)>& read,
+    const std::function<bool(const unsigned char*, std::size_t)>& take,
+    const std::string& what) {
   unsigned char input[kBufferSize];
   unsigned char output[kBufferSize];
   std::uint64_t unread = compressedSize;
@@ -185,7 +187,6 @@ void ZipArchive::findCentralDirectory() {
   }
   std::uint64_t length = u32(end + 12);
   std::uint64_t start = u32(end + 16);
-  entryCount = u16(end + 10);
   std::uint64_t directoryEnd = endRecord;
   if (endRecord >= kZip64LocatorSize) {
     unsigned char locator[kZip64LocatorSize];
@@ -199,7 +200,6 @@ void ZipArchive::findCentralDirectory() {
       if (u32(record) != kZip64EndSignature) {
         throw BundleError("its Zip64 end of central directory is corrupt");
       }
-      entryCount = readLittleEndian(record + 32, 8);
       length = readLittleEndian(record + 40, 8);
       start = readLittleEndian(record + 48, 8);
     }
@@ -247,7 +247,8 @@ void ZipArchive::readCentralDirectory() {
     for (std::size_t field = nameSize; field + 4 <= nameAndExtra.size();) {
       const std::size_t length = u16(&nameAndExtra[field + 2]);
       std::size_t value = field + 4;
-      const std::size_t fieldEnd = std::min(value + length, nameAndExtra.size());
+      const std::size_t fieldEnd =
+          std::min(value + length, nameAndExtra.size());
       if (u16(&nameAndExtra[field]) == kZip64ExtraId) {
         for (std::uint64_t* v : large) {
           if (*v == kSaturated && value + 8 <= fieldEnd) {
@@ -379,19 +380,85 @@ void ZipArchive::copyRange(std::uint64_t from, std::uint64_t to,
                            std::ostream& out) {
   char buffer[kBufferSize];
   for (std::uint64_t at = from; at < to;) {
-    const std::size_t n =
-        static_cast<std::size_t>(std::min<std::uint64_t>(to - at, sizeof buffer));
+    const std::size_t n = static_cast<std::size_t>(
+        std::min<std::uint64_t>(to - at, sizeof buffer));
     readAt(at, buffer, n, "the file");
     out.write(buffer, static_cast<std::streamsize>(n));
     at += n;
   }
 }
 
+// Writes the local record of `entry` with the contents of `file` at the
+// current end of `out`: the entry's header, name and extra field, with the
+// new CRC and sizes and without the flag of a data descriptor, and the
+// contents compressed by the entry's method.
+ZipArchive::Written ZipArchive::writeRecord(const ZipArchiveEntry& entry,
+                                            const fs::path& file,
+                                            std::ostream& out) {
+  const Location location = locate(entry);
+  std::vector<unsigned char> header(location.data - location.header);
+  readAt(location.header, header.data(), header.size(), entryWhat(entry));
+  const std::streamoff headerAt = out.tellp();
+  out.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
+
+  std::ifstream contents(file, std::ios::binary);
+  if (!contents) {
+    throw BundleError("cannot read " + inQuotes(file.string()));
+  }
+  Written written;
+  uLong crc = crc32(0, nullptr, 0);
+  std::optional<ZStream> deflater;
+  if (entry.method == kDeflated) {
+    deflater.emplace(true);
+  }
+  unsigned char input[kBufferSize];
+  unsigned char output[kBufferSize];
+  const auto emit = [&](const unsigned char* bytes, std::size_t n) {
+    out.write(reinterpret_cast<const char*>(bytes),
+              static_cast<std::streamsize>(n));
+    written.compressedSize += n;
+  };
+  for (bool last = false; !last;) {
+    contents.read(reinterpret_cast<char*>(input), sizeof input);
+    const std::size_t n = static_cast<std::size_t>(contents.gcount());
+    if (contents.bad()) {
+      throw BundleError("cannot read " + inQuotes(file.string()));
+    }
+    last = n < sizeof input;
+    crc = crc32(crc, input, static_cast<uInt>(n));
+    written.size += n;
+    if (!deflater) {
+      emit(input, n);
+      continue;
+    }
+    (*deflater)->next_in = input;
+    (*deflater)->avail_in = static_cast<uInt>(n);
+    do {
+      (*deflater)->next_out = output;
+      (*deflater)->avail_out = sizeof output;
+      deflate(deflater->get(), last ? Z_FINISH : Z_NO_FLUSH);
+      emit(output, sizeof output - (*deflater)->avail_out);
+    } while ((*deflater)->avail_out == 0);
+  }
+  if (written.size >= kSaturated || written.compressedSize >= kSaturated) {
+    throw BundleError(kNeedsZip64);
+  }
+  written.crc = static_cast<std::uint32_t>(crc);
+  put32(&header[14], written.crc);
+  put32(&header[18], written.compressedSize);
+  put32(&header[22], written.size);
+  header[6] = static_cast<unsigned char>(header[6] & ~kDescriptorFlag);
+  const std::streamoff end = out.tellp();
+  out.seekp(headerAt);
+  out.write(reinterpret_cast<const char*>(header.data()), kLocalSize);
+  out.seekp(end);
+  written.recordSize = static_cast<std::uint64_t>(end - headerAt);
+  return written;
+}
+
 void ZipArchive::writeReplacing(
     const std::map<std::size_t, fs::path>& replacements, const fs::path& to) {
-  if (zip64) {
-    throw BundleError("it is a Zip64 archive, which the tool does not rewrite");
-  }
   // The records in the order of the file, each to end before the next.
   std::vector<std::size_t> order(records.size());
   for (std::size_t i = 0; i < order.size(); ++i) {
@@ -402,129 +469,58 @@ void ZipArchive::writeReplacing(
   });
   std::vector<std::uint64_t> ends(records.size());
   for (std::size_t k = 0; k < order.size(); ++k) {
-    const std::size_t i = order[k];
-    ends[i] = recordEnd(records[i]);
-    const std::uint64_t limit = k + 1 < order.size()
-                                    ? records[order[k + 1]].localOffset
-                                    : centralStart;
-    if (ends[i] > limit) {
+    const ZipArchiveEntry& entry = records[order[k]];
+    if (zip64 || entry.compressedSize >= kSaturated ||
+        entry.size >= kSaturated ||
+        entry.localOffset - prefixSize >= kSaturated) {
+      throw BundleError(
+          "it is a Zip64 archive, which the tool does not rewrite");
+    }
+    ends[order[k]] = recordEnd(entry);
+    const std::uint64_t next =
+        k + 1 < order.size() ? records[order[k + 1]].localOffset : centralStart;
+    if (ends[order[k]] > next) {
       throw BundleError("its entries overlap, which the tool does not rewrite");
     }
   }
 
   std::ofstream out(to, std::ios::binary | std::ios::trunc);
-  // How far each replaced record moves what follows it.
-  std::vector<std::pair<std::uint64_t, std::int64_t>> shifts;
-  const auto shifted = [&](std::uint64_t offset) {
+  // Where each replaced record was, and by how much it grew.
+  std::vector<std::pair<std::uint64_t, std::int64_t>> growth;
+  const auto moved = [&](std::uint64_t offset) {
     std::int64_t by = 0;
-    for (const auto& [at, shift] : shifts) {
-      if (at < offset) {
-        by += shift;
-      }
+    for (const auto& [at, grown] : growth) {
+      by += at < offset ? grown : 0;
     }
-    return static_cast<std::uint64_t>(static_cast<std::int64_t>(offset) + by);
+    const std::uint64_t zipOffset =
+        static_cast<std::uint64_t>(static_cast<std::int64_t>(offset) + by) -
+        prefixSize;
+    if (zipOffset >= kSaturated) {
+      throw BundleError(kNeedsZip64);
+    }
+    return static_cast<std::uint32_t>(zipOffset);
   };
-  // What the directory must now say of the replaced entries.
-  struct Contents {
-    std::uint32_t crc;
-    std::uint64_t compressedSize;
-    std::uint64_t size;
-  };
-  std::map<std::size_t, Contents> written;
+  std::map<std::size_t, Written> written;
   std::uint64_t copied = 0;
   for (const std::size_t i : order) {
     const auto replacement = replacements.find(i);
-    if (replacement == replacements.end()) {
-      continue;
+    if (replacement != replacements.end()) {
+      copyRange(copied, records[i].localOffset, out);
+      written[i] = writeRecord(records[i], replacement->second, out);
+      growth.emplace_back(
+          records[i].localOffset,
+          static_cast<std::int64_t>(written[i].recordSize) -
+              static_cast<std::int64_t>(ends[i] - records[i].localOffset));
+      copied = ends[i];
     }
-    const ZipArchiveEntry& entry = records[i];
-    if (entry.compressedSize >= kSaturated || entry.size >= kSaturated ||
-        entry.localOffset - prefixSize >= kSaturated) {
-      throw BundleError(entryWhat(entry) +
-                        " has Zip64 fields, which the tool does not rewrite");
-    }
-    copyRange(copied, entry.localOffset, out);
-    const Location location = locate(entry);
-    std::vector<unsigned char> header(location.data - location.header);
-    readAt(location.header, header.data(), header.size(), entryWhat(entry));
-    const std::streamoff headerAt = out.tellp();
-    out.write(reinterpret_cast<const char*>(header.data()),
-              static_cast<std::streamsize>(header.size()));
-
-    std::ifstream file(replacement->second, std::ios::binary);
-    if (!file) {
-      throw BundleError("cannot read " + inQuotes(replacement->second.string()));
-    }
-    uLong crc = crc32(0, nullptr, 0);
-    std::uint64_t size = 0;
-    std::uint64_t compressed = 0;
-    const auto emit = [&](const unsigned char* bytes, std::size_t n) {
-      out.write(reinterpret_cast<const char*>(bytes),
-                static_cast<std::streamsize>(n));
-      compressed += n;
-    };
-    std::optional<ZStream> deflater;
-    if (entry.method == kDeflated) {
-      deflater.emplace(true);
-    }
-    unsigned char input[kBufferSize];
-    unsigned char output[kBufferSize];
-    for (bool last = false; !last;) {
-      file.read(reinterpret_cast<char*>(input), sizeof input);
-      const std::size_t n = static_cast<std::size_t>(file.gcount());
-      last = n < sizeof input;
-      if (file.bad()) {
-        throw BundleError("cannot read " +
-                          inQuotes(replacement->second.string()));
-      }
-      crc = crc32(crc, input, static_cast<uInt>(n));
-      size += n;
-      if (!deflater) {
-        emit(input, n);
-        continue;
-      }
-      (*deflater)->next_in = input;
-      (*deflater)->avail_in = static_cast<uInt>(n);
-      do {
-        (*deflater)->next_out = output;
-        (*deflater)->avail_out = sizeof output;
-        deflate(deflater->get(), last ? Z_FINISH : Z_NO_FLUSH);
-        emit(output, sizeof output - (*deflater)->avail_out);
-      } while ((*deflater)->avail_out == 0);
-    }
-    if (size >= kSaturated || compressed >= kSaturated) {
-      throw BundleError(entryWhat(entry) +
-                        " would need Zip64 fields, which the tool does not "
-                        "write");
-    }
-    // Sizes and CRC in the header now, so no data descriptor follows.
-    put32(&header[14], crc);
-    put32(&header[18], compressed);
-    put32(&header[22], size);
-    header[6] = static_cast<unsigned char>(header[6] & ~kDescriptorFlag);
-    const std::streamoff dataEnd = out.tellp();
-    out.seekp(headerAt);
-    out.write(reinterpret_cast<const char*>(header.data()), kLocalSize);
-    out.seekp(dataEnd);
-    written[i] = {static_cast<std::uint32_t>(crc), compressed, size};
-    shifts.emplace_back(entry.localOffset,
-                        static_cast<std::int64_t>(dataEnd - headerAt) -
-                            static_cast<std::int64_t>(ends[i] - entry.localOffset));
-    copied = ends[i];
   }
   copyRange(copied, centralStart, out);
 
   for (std::size_t i = 0; i < records.size(); ++i) {
-    const ZipArchiveEntry& entry = records[i];
-    std::vector<unsigned char> record(entry.centralSize);
-    readAt(entry.centralOffset, record.data(), record.size(),
+    std::vector<unsigned char> record(records[i].centralSize);
+    readAt(records[i].centralOffset, record.data(), record.size(),
            "its central directory");
-    const std::uint64_t offset = shifted(entry.localOffset) - prefixSize;
-    if (offset >= kSaturated) {
-      throw BundleError("it would need Zip64 fields, which the tool does not "
-                        "write");
-    }
-    put32(&record[42], offset);
+    put32(&record[42], moved(records[i].localOffset));
     const auto replaced = written.find(i);
     if (replaced != written.end()) {
       record[8] = static_cast<unsigned char>(record[8] & ~kDescriptorFlag);
@@ -535,10 +531,9 @@ void ZipArchive::writeReplacing(
     out.write(reinterpret_cast<const char*>(record.data()),
               static_cast<std::streamsize>(record.size()));
   }
-  copyRange(centralEnd, endRecord, out);
   unsigned char end[kEndSize];
   readAt(endRecord, end, kEndSize, "the file");
-  put32(end + 16, shifted(centralStart) - prefixSize);
+  put32(end + 16, moved(centralStart));
   out.write(reinterpret_cast<const char*>(end), kEndSize);
   copyRange(endRecord + kEndSize, fileSize, out);
   out.close();

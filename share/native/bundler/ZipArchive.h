@@ -58,7 +58,16 @@ class ZipArchive {
 
  private:
   struct Location;
+  // What a replaced entry's record holds now.
+  struct Written {
+    std::uint32_t crc = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t size = 0;
+    std::uint64_t recordSize = 0;
+  };
   Location locate(const ZipArchiveEntry& entry);
+  Written writeRecord(const ZipArchiveEntry& entry,
+                      const std::filesystem::path& file, std::ostream& out);
   std::uint64_t recordEnd(const ZipArchiveEntry& entry);
   void readAt(std::uint64_t offset, void* buffer, std::size_t count,
               const std::string& what);
@@ -72,7 +81,6 @@ class ZipArchive {
   std::uint64_t centralStart = 0;
   std::uint64_t centralEnd = 0;
   std::uint64_t endRecord = 0;  // the end of central directory record
-  std::uint64_t entryCount = 0;
   bool zip64 = false;
   std::vector<ZipArchiveEntry> records;
 };
