@@ -23,6 +23,7 @@
 #include "BundleTool.h"
 #include "ChildProcess.h"
 #include "ExpectedText.h"
+#include "TestFiles.h"
 #include "ZipFiles.h"
 
 namespace fs = std::filesystem;
@@ -40,21 +41,6 @@ const std::string kFatMachO = std::string("\xCA\xFE\xBA\xBE\0\0\0\x02", 8) +
 // (the table of 65 architectures would fit).
 const std::string kClassFile =
     std::string("\xCA\xFE\xBA\xBE\0\0\0\x41", 8) + std::string(1400, 'c');
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<std::string> namesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 std::string signedBy(const std::string& bytes) {
   return bytes + "\nsigned by " + kIdentity + "\n";

@@ -86,43 +86,65 @@ class SpawnAttributes {
 
 constexpr int kSignalCheckMs = 200;
 
-// How long the watchdog gives the group to end by SIGTERM, which lets a
+// How long the watchdog gives the program to end by SIGTERM, which lets a
 // program such as hdiutil undo what it has begun, before it sends SIGKILL.
 constexpr int kGraceChecks = 40;
 constexpr long kGraceCheckNs = 50L * 1000 * 1000;
 
-// The watchdog's side: waits until this process writes a byte into the
-// lifeline, or ends, which closes it. Only the latter ends the group.
-[[noreturn]] void watch(int lifeline, pid_t group) {
-  // An interrupt from the terminal reaches this process and the tool; the
-  // tool passes it on to the group and releases the watchdog afterwards.
+// What the tool writes into the lifeline: the program's process id once it
+// runs, then a byte when it has ended.
+constexpr std::size_t kReleaseSize = sizeof(pid_t) + 1;
+
+// The watchdog's side. It leads the process group in which the program
+// runs, so that the group's id names no other process while it lives.
+// Unless the tool releases it, it ends the group, and with that itself.
+[[noreturn]] void watch(int lifeline) {
+  // The tool passes these on to the group, to end the program, and
+  // releases the watchdog once the program has ended.
   for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
     signal(s, SIG_IGN);
   }
-  char byte = 0;
-  ssize_t n = 0;
-  while ((n = read(lifeline, &byte, 1)) < 0 && errno == EINTR) {
-  }
-  if (n != 1) {
-    kill(-group, SIGTERM);
-    const struct timespec pause = {0, kGraceCheckNs};
-    for (int i = 0; i < kGraceChecks && kill(-group, 0) == 0; ++i) {
-      nanosleep(&pause, nullptr);
+  unsigned char message[kReleaseSize];
+  std::size_t received = 0;
+  while (received < kReleaseSize) {
+    const ssize_t n =
+        read(lifeline, message + received, kReleaseSize - received);
+    if (n < 0 && errno == EINTR) {
+      continue;
     }
-    kill(-group, SIGKILL);
+    if (n <= 0) {
+      break;
+    }
+    received += static_cast<std::size_t>(n);
   }
+  if (received == kReleaseSize) {
+    _exit(0);
+  }
+  // The tool has ended without waiting for the program.
+  pid_t program = 0;
+  if (received >= sizeof program) {
+    std::memcpy(&program, message, sizeof program);
+  }
+  kill(-getpid(), SIGTERM);
+  const struct timespec pause = {0, kGraceCheckNs};
+  for (int i = 0; i < kGraceChecks && (program == 0 || kill(program, 0) == 0);
+       ++i) {
+    nanosleep(&pause, nullptr);
+  }
+  kill(-getpid(), SIGKILL);
   _exit(0);
 }
 
-// A process of its own that ends the process group of a program this
-// process runs, should this process end first, even by SIGKILL: then the
-// kernel closes the lifeline, the one pipe whose writer this process is.
+// A process of its own that ends the programs this process runs, should
+// this process end first, even by SIGKILL: then the kernel closes the
+// lifeline, the one pipe whose writer this process is. It exists before
+// the program does and leads the process group that the program joins,
+// with all that it starts (xcrun runs notarytool as a child).
 class Watchdog {
  public:
-  explicit Watchdog(pid_t group) : leader(group) {
+  Watchdog() {
     int ends[2];
     if (pipe(ends) != 0) {
-      endGroup();
       throw BundleError(std::string("pipe() failed: ") + std::strerror(errno));
     }
     Descriptor readEnd(ends[0]);
@@ -134,57 +156,72 @@ class Watchdog {
     // by _exit, which flushes no buffer of this process's twice.
     pid = fork();
     if (pid == 0) {
+      setpgid(0, 0);
       lifeline.reset();
-      watch(readEnd.get(), group);
+      watch(readEnd.get());
     }
     if (pid < 0) {
-      const int reason = errno;
-      endGroup();
-      throw BundleError(std::string("fork() failed: ") + std::strerror(reason));
+      throw BundleError(std::string("fork() failed: ") + std::strerror(errno));
     }
+    // Both sides make the group, so that it exists whichever comes first.
+    setpgid(pid, pid);
   }
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
-  // Left without release(): the watchdog ends the group, whose leader is
-  // then waited for.
+  // Left without release(): the watchdog ends the group.
   ~Watchdog() {
     if (pid > 0) {
       lifeline.reset();
-      awaitWatchdog();
-      int status = 0;
-      while (waitpid(leader, &status, 0) < 0 && errno == EINTR) {
-      }
+      await();
     }
   }
 
-  // The group's leader has ended and is not yet waited for, so its
-  // process id, the group's, cannot name another process yet.
+  pid_t group() const { return pid; }
+
+  // The program runs, in the group.
+  void guard(pid_t program) {
+    unsigned char message[sizeof program];
+    std::memcpy(message, &program, sizeof program);
+    send(message, sizeof message);
+    guarding = true;
+  }
+
+  // The program has ended, or never started.
   void release() {
-    const char done = 'd';
-    while (write(lifeline.get(), &done, 1) < 0 && errno == EINTR) {
+    if (!guarding) {
+      guard(0);
     }
+    const unsigned char done = 'd';
+    send(&done, 1);
     lifeline.reset();
-    awaitWatchdog();
+    await();
     pid = -1;
   }
 
  private:
-  void awaitWatchdog() {
+  void send(const unsigned char* bytes, std::size_t count) {
+    while (count > 0) {
+      const ssize_t n = write(lifeline.get(), bytes, count);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0) {
+        return;
+      }
+      bytes += n;
+      count -= static_cast<std::size_t>(n);
+    }
+  }
+
+  void await() {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }
 
-  void endGroup() {
-    kill(-leader, SIGKILL);
-    int status = 0;
-    while (waitpid(leader, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-
-  pid_t leader;
   pid_t pid = -1;
+  bool guarding = false;
   Descriptor lifeline;
 };
 
@@ -257,6 +294,9 @@ std::string ProgramResult::howItEnded() const {
 
 ProgramResult runProgram(const std::vector<std::string>& argv) {
   Interruption::check();
+  // Before the pipes: the watchdog must not hold their write ends, which
+  // would keep them from ending.
+  Watchdog watchdog;
   Pipe out;
   Pipe err;
   FileActions actions;
@@ -267,9 +307,7 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_adddup2(actions.get(), err.writeEnd.get(),
                                    STDERR_FILENO);
   SpawnAttributes attributes;
-  // A group of its own, which the watchdog can end with all that the
-  // program started (xcrun runs notarytool as a child).
-  posix_spawnattr_setpgroup(attributes.get(), 0);
+  posix_spawnattr_setpgroup(attributes.get(), watchdog.group());
   posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP);
   std::vector<char*> args;
   for (const std::string& arg : argv) {
@@ -281,25 +319,21 @@ ProgramResult runProgram(const std::vector<std::string>& argv) {
   const int rc = posix_spawn(&pid, argv.at(0).c_str(), actions.get(),
                              attributes.get(), args.data(), environ);
   if (rc != 0) {
+    watchdog.release();
     throw BundleError("cannot run " + inQuotes(argv.at(0)) + ": " +
                       std::strerror(rc));
   }
-  // Only the child writes now: our copies would keep the pipes from ending,
-  // and the watchdog must not inherit them either.
+  watchdog.guard(pid);
+  // Only the child writes now: our copies would keep the pipes from ending.
   out.writeEnd.reset();
   err.writeEnd.reset();
-  Watchdog watchdog(pid);
 
   ProgramResult result;
-  drain(pid, out, err, result);
-  siginfo_t ended{};
-  while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) < 0 &&
-         errno == EINTR) {
-  }
-  watchdog.release();
+  drain(watchdog.group(), out, err, result);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  watchdog.release();
   Interruption::check();
   if (WIFEXITED(status)) {
     result.exitCode = WEXITSTATUS(status);
