@@ -1,10 +1,13 @@
 #include "ZipArchive.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <optional>
 
@@ -34,6 +37,7 @@ constexpr std::uint16_t kDeflated = 8;
 constexpr std::uint32_t kSaturated = 0xFFFFFFFF;
 constexpr std::uint16_t kZip64ExtraId = 0x0001;
 constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kHeadChunk = 512;
 constexpr char kNeedsZip64[] =
     "rewritten, it would need Zip64 records, which the tool does not write";
 
@@ -92,11 +96,12 @@ class ZStream {
   bool deflating;
 };
 
-// Feeds `next` bytes of compressed data into an inflating stream and hands
-// each piece of output to `take`, until the stream ends or `take` returns
-// false. Raises BundleError for corrupt or missing data.
+// Feeds `compressedSize` bytes of compressed data, `chunk` bytes at a time
+// from `read`, into an inflating stream and hands each piece of output to
+// `take`, until the stream ends or `take` returns false. Raises BundleError
+// for corrupt or missing data.
 void inflateInto(
-    ZStream& stream, std::uint64_t compressedSize,
+    ZStream& stream, std::uint64_t compressedSize, std::size_t chunk,
     const std::function<void(unsigned char*, std::size_t)>& read,
     const std::function<bool(const unsigned char*, std::size_t)>& take,
     const std::string& what) {
@@ -109,7 +114,7 @@ void inflateInto(
         throw BundleError(what + " is cut short");
       }
       const std::size_t count = static_cast<std::size_t>(
-          std::min<std::uint64_t>(unread, sizeof input));
+          std::min<std::uint64_t>(unread, std::min(chunk, sizeof input)));
       read(input, count);
       unread -= count;
       stream->next_in = input;
@@ -144,23 +149,49 @@ struct ZipArchive::Location {
 };
 
 ZipArchive::ZipArchive(const fs::path& path)
-    : in(path, std::ios::binary | std::ios::ate) {
-  if (!in) {
+    : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  if (fd < 0) {
     throw BundleError(std::string("cannot open it: ") + std::strerror(errno));
   }
-  fileSize = static_cast<std::uint64_t>(in.tellg());
-  findCentralDirectory();
-  readCentralDirectory();
+  try {
+    const off_t end = lseek(fd, 0, SEEK_END);
+    if (end < 0) {
+      throw BundleError(std::string("cannot read it: ") + std::strerror(errno));
+    }
+    fileSize = static_cast<std::uint64_t>(end);
+    findCentralDirectory();
+    readCentralDirectory();
+  } catch (...) {
+    close(fd);
+    throw;
+  }
 }
 
+ZipArchive::~ZipArchive() {
+  close(fd);
+}
+
+// Reads by offset, without a buffer that each jump would discard: an
+// archive is read in small pieces here and there.
 void ZipArchive::readAt(std::uint64_t offset, void* buffer, std::size_t count,
                         const std::string& what) {
-  in.clear();
-  in.seekg(static_cast<std::streamoff>(offset));
-  if (offset > fileSize || count > fileSize - offset ||
-      !in.read(static_cast<char*>(buffer),
-               static_cast<std::streamsize>(count))) {
+  if (offset > fileSize || count > fileSize - offset) {
     throw BundleError(what + " is cut short");
+  }
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (count > 0) {
+    const ssize_t n = pread(fd, bytes, count, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      throw BundleError(n < 0 ? std::string("cannot read it: ") +
+                                    std::strerror(errno)
+                              : what + " is cut short");
+    }
+    bytes += n;
+    offset += static_cast<std::uint64_t>(n);
+    count -= static_cast<std::size_t>(n);
   }
 }
 
@@ -212,23 +243,27 @@ void ZipArchive::findCentralDirectory() {
   prefixSize = centralStart - start;
 }
 
+// The directory in one read, as Java reads it: its size is the file's at
+// most.
 void ZipArchive::readCentralDirectory() {
   const std::string what = "its central directory";
-  for (std::uint64_t at = centralStart; at < centralEnd;) {
-    unsigned char header[kCentralSize];
-    if (centralEnd - at < kCentralSize) {
+  std::vector<unsigned char> directory(
+      static_cast<std::size_t>(centralEnd - centralStart));
+  readAt(centralStart, directory.data(), directory.size(), what);
+  for (std::size_t at = 0; at < directory.size();) {
+    if (directory.size() - at < kCentralSize) {
       throw BundleError(what + " is cut short");
     }
-    readAt(at, header, kCentralSize, what);
+    const unsigned char* header = &directory[at];
     if (u32(header) != kCentralSignature) {
       throw BundleError(what + " is corrupt");
     }
     ZipArchiveEntry entry;
     const std::size_t nameSize = u16(header + 28);
     const std::size_t extraSize = u16(header + 30);
-    entry.centralOffset = at;
+    entry.centralOffset = centralStart + at;
     entry.centralSize = kCentralSize + nameSize + extraSize + u16(header + 32);
-    if (centralEnd - at < entry.centralSize) {
+    if (directory.size() - at < entry.centralSize) {
       throw BundleError(what + " is cut short");
     }
     entry.flags = u16(header + 8);
@@ -237,8 +272,8 @@ void ZipArchive::readCentralDirectory() {
     entry.compressedSize = u32(header + 20);
     entry.size = u32(header + 24);
     entry.localOffset = u32(header + 42);
-    std::vector<unsigned char> nameAndExtra(nameSize + extraSize);
-    readAt(at + kCentralSize, nameAndExtra.data(), nameAndExtra.size(), what);
+    const std::vector<unsigned char> nameAndExtra(
+        header + kCentralSize, header + kCentralSize + nameSize + extraSize);
     entry.name.assign(nameAndExtra.begin(), nameAndExtra.begin() + nameSize);
     // Sizes and the offset too large for 32 bits are in a Zip64 extra
     // field, each only when its own field is saturated, in this order.
@@ -299,9 +334,11 @@ std::string ZipArchive::head(const ZipArchiveEntry& entry, std::size_t count) {
     read(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size());
     return bytes;
   }
+  // The first bytes come out of the first few hundred of a deflated
+  // stream: reading more of each entry would read much of the file.
   ZStream stream(false);
   inflateInto(
-      stream, entry.compressedSize, read,
+      stream, entry.compressedSize, kHeadChunk, read,
       [&](const unsigned char* out, std::size_t n) {
         bytes.append(reinterpret_cast<const char*>(out),
                      std::min(n, count - bytes.size()));
@@ -345,7 +382,7 @@ void ZipArchive::extract(const ZipArchiveEntry& entry, const fs::path& to) {
     }
   } else {
     ZStream stream(false);
-    inflateInto(stream, entry.compressedSize, read, take, what);
+    inflateInto(stream, entry.compressedSize, kBufferSize, read, take, what);
   }
   if (written != entry.size || crc != entry.crc) {
     throw BundleError(what + " is corrupt: its size or CRC is not the one " +

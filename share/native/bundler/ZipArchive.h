@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +33,9 @@ class ZipArchive {
   // Reads the central directory of `path`. A prefix before the zip data,
   // such as the launch script of a jar that runs as a program, is kept.
   explicit ZipArchive(const std::filesystem::path& path);
+  ZipArchive(const ZipArchive&) = delete;
+  ZipArchive& operator=(const ZipArchive&) = delete;
+  ~ZipArchive();
 
   const std::vector<ZipArchiveEntry>& entries() const { return records; }
 
@@ -75,7 +78,7 @@ class ZipArchive {
   void findCentralDirectory();
   void readCentralDirectory();
 
-  std::ifstream in;
+  int fd;
   std::uint64_t fileSize = 0;
   std::uint64_t prefixSize = 0;  // bytes before the zip data's own offsets
   std::uint64_t centralStart = 0;
