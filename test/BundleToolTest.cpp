@@ -25,6 +25,7 @@
 #include "ChildProcess.h"
 #include "ExpectedText.h"
 #include "FakeJliRecord.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -35,11 +36,6 @@ const std::string kRuntimeLibrary = "libjli.dylib";
 #else
 const std::string kRuntimeLibrary = "libjli.so";
 #endif
-
-void writeFile(const std::string& path, const std::string& text) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // A zip file of one entry, deflated as a jar tool does it, after `prefix`.
 void writeJar(const std::string& path, const std::string& entry,
@@ -79,16 +75,6 @@ void writeJar(const std::string& path, const std::string& entry,
 void writeScript(const std::string& path, const std::string& body) {
   writeFile(path, "#!/bin/sh\n" + body + "\n");
   fs::permissions(path, fs::perms::owner_all);
-}
-
-std::vector<std::string> namesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class BundleToolTest : public ::testing::Test {
