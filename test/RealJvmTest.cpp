@@ -555,17 +555,28 @@ TEST_F(RealJvmTest, AUsersOwnJvmOptionsGetAnArchiveThatFits) {
   }
 }
 
-// A main module on a runtime that links classes ahead of time (from 24 on):
-// the runtime records the main module in the archive, and maps it only into
-// a start with the same.
+// The runtime records the main module in an archive, and from Java 24 on,
+// where classes are linked ahead of time, maps it only into a start with
+// the same. (It archives no module of a folder, so the module is a jar.)
 TEST_F(RealJvmTest, AMainModuleMapsItsArchive) {
+  const std::string mods = tmp.path() + "/modular";
+  fs::create_directories(mods);
+  const ChildResult jarred = runChild(
+      {javaHomes().front() + "/bin/jar", "--create", "--file",
+       mods + "/wrapkin.probe.jar", "-C", probe + "/mods/wrapkin.probe", "."},
+      ChildEnv::clean());
+  ASSERT_EQ(0, jarred.exitCode) << jarred.describe();
   for (const std::string& home : javaHomes()) {
     SCOPED_TRACE(home);
     if (javaMajorVersion(home) < 24) {
       continue;
     }
     const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
-    const Bundle b = bundle(home, "module", {"--link-runtime", "--cds"});
+    const Bundle b = makeBundle(
+        tmp.path() + "/" + std::to_string(++bundles), "Probe",
+        {"--java-home", home, "--link-runtime", "--cds", "--module-path",
+         mods + "/wrapkin.probe.jar", "--main-module",
+         "wrapkin.probe/wrapkin.probe.Probe"});
     const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
     ASSERT_EQ(0, run(b.launcher, {}, env).exitCode);
     ASSERT_EQ(1u, completedArchives(cache).size());
