@@ -688,7 +688,8 @@ TEST_F(LauncherEndToEndTest, TheDumpAndItsProofHaveTheStartsShape) {
 }
 
 // An archive is complete only once the runtime has shown that it maps it
-// (the stand-in's proof refuses it with FAKE_JAVA_REFUSE). The record of a
+// (the stand-in's proof refuses it with FAKE_JAVA_REFUSE); a refusal counts
+// as a failed attempt, which the next day's starts try again. The record of a
 // complete archive notes the files beyond the key that the runtime checks
 // before it maps the archive, such as a jar that a manifest's Class-Path
 // names: when one changes, the archive is made anew.
@@ -721,6 +722,10 @@ TEST_F(LauncherEndToEndTest, AnArchiveIsCompleteOnlyOnceTheRuntimeMapsIt) {
     return run(b, {}, ChildEnv(withCache).set("WRAPKIN_DEBUG", "true")).err;
   };
 
+  // A start that ended before its runtime wrote the class list is no
+  // failure to make the archive.
+  EXPECT_EQ("-XX:DumpLoadedClassList",
+            classDataOption(ChildEnv(withCache).set("FAKE_JLI_EXIT", "0")));
   EXPECT_EQ("-XX:DumpLoadedClassList",
             classDataOption(ChildEnv(withCache).set("FAKE_JAVA_REFUSE", "1")));
   EXPECT_TRUE(completedArchives(cache).empty());
