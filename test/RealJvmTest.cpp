@@ -555,16 +555,24 @@ TEST_F(RealJvmTest, AUsersOwnJvmOptionsGetAnArchiveThatFits) {
   }
 }
 
+// Has the `jar` tool of the first runtime on the machine create `file`.
+ChildResult createJar(const std::string& file,
+                      const std::vector<std::string>& args) {
+  std::vector<std::string> argv{javaHomes().front() + "/bin/jar", "--create",
+                                "--file", file};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runChild(argv, ChildEnv::clean());
+}
+
 // The runtime records the main module in an archive, and from Java 24 on,
 // where classes are linked ahead of time, maps it only into a start with
 // the same. (It archives no module of a folder, so the module is a jar.)
 TEST_F(RealJvmTest, AMainModuleMapsItsArchive) {
   const std::string mods = tmp.path() + "/modular";
   fs::create_directories(mods);
-  const ChildResult jarred = runChild(
-      {javaHomes().front() + "/bin/jar", "--create", "--file",
-       mods + "/wrapkin.probe.jar", "-C", probe + "/mods/wrapkin.probe", "."},
-      ChildEnv::clean());
+  const ChildResult jarred =
+      createJar(mods + "/wrapkin.probe.jar",
+                {"-C", probe + "/mods/wrapkin.probe", "."});
   ASSERT_EQ(0, jarred.exitCode) << jarred.describe();
   for (const std::string& home : javaHomes()) {
     SCOPED_TRACE(home);
@@ -624,10 +632,8 @@ TEST_F(RealJvmTest, ClassPathJarsAndAReadOnlyKeyFolder) {
   fs::copy_file(probe + "/probe.jar", jars + "/dep.jar");
   std::ofstream(jars + "/manifest")
       << "Main-Class: wrapkin.probe.Probe\nClass-Path: dep.jar\n";
-  const ChildResult jarred = runChild(
-      {javaHomes().front() + "/bin/jar", "--create", "--file",
-       jars + "/main.jar", "--manifest", jars + "/manifest"},
-      ChildEnv::clean());
+  const ChildResult jarred =
+      createJar(jars + "/main.jar", {"--manifest", jars + "/manifest"});
   ASSERT_EQ(0, jarred.exitCode) << jarred.describe();
 
   for (const std::string& home : javaHomes()) {
