@@ -44,8 +44,7 @@ std::function<void()> beforeNextFlock;
 // The launcher's calls of flock, in this test program, come here first.
 extern "C" int flock(int fd, int operation) WRAPKIN_AS_DECLARED {
   using Flock = int (*)(int, int);
-  static const Flock next =
-      reinterpret_cast<Flock>(dlsym(RTLD_NEXT, "flock"));
+  static const Flock next = reinterpret_cast<Flock>(dlsym(RTLD_NEXT, "flock"));
   if (beforeNextFlock) {
     const std::function<void()> hook = std::move(beforeNextFlock);
     beforeNextFlock = nullptr;
@@ -134,9 +133,9 @@ TEST(CacheDirTest, NotFollowedAreThePathsBeyondTheKey) {
   const std::vector<std::string> sources{"/b/a.jar", "/b/lib/*", "/b/mods",
                                          "/b/mods/*", "/jdk/lib/modules"};
   const std::vector<std::string> paths{
-      "/b/a.jar",        "/b/lib/x.jar",  "/b/lib/X.JAR",
-      "/b/lib/x.zip",    "/b/lib/s/y.jar", "/b/mods/m.jar",
-      "/b/dep.jar",      "/jdk/lib/modules", "dep.jar"};
+      "/b/a.jar",     "/b/lib/x.jar",     "/b/lib/X.JAR",
+      "/b/lib/x.zip", "/b/lib/s/y.jar",   "/b/mods/m.jar",
+      "/b/dep.jar",   "/jdk/lib/modules", "dep.jar"};
 
   EXPECT_EQ((std::vector<std::string>{"/b/lib/x.zip", "/b/lib/s/y.jar",
                                       "/b/dep.jar", "dep.jar"}),

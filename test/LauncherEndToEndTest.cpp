@@ -571,7 +571,8 @@ TEST_F(LauncherEndToEndTest, TheCacheFolderFollowsWhatTheArchiveMustFit) {
 }
 
 // The words of each command that the stand-in `java` recorded.
-std::vector<std::vector<std::string>> recordedCommands(const std::string& file) {
+std::vector<std::vector<std::string>> recordedCommands(
+    const std::string& file) {
   std::vector<std::vector<std::string>> commands(1);
   std::istringstream recorded(childprocess::readFile(file));
   for (std::string line; std::getline(recorded, line);) {
@@ -669,9 +670,9 @@ TEST_F(LauncherEndToEndTest, TheDumpAndItsProofHaveTheStartsShape) {
     expectMatching(expected(row.before, dumping, row.dumpEntry), commands[0],
                    cacheDir);
     std::vector<std::string> proving = options;
-    proving.insert(proving.end(), {"-Xshare:on",
-                                   "-Xlog:class+path=info:stdout:none",
-                                   "--dry-run"});
+    proving.insert(
+        proving.end(),
+        {"-Xshare:on", "-Xlog:class+path=info:stdout:none", "--dry-run"});
     expectMatching(expected(row.proofBefore, proving, row.proofEntry),
                    commands[1], cacheDir);
     const std::string dumpEnv = childprocess::readFile(javaRecord + ".env");
@@ -697,10 +698,10 @@ TEST_F(LauncherEndToEndTest, AnArchiveIsCompleteOnlyOnceTheRuntimeMapsIt) {
   const std::string in = tmp.path() + "/in";
   fs::create_directories(in);
   std::ofstream(in + "/a.jar") << "a";
-  const Bundle b = bundle(
-      "[Application]\napp.mainclass=a.B\napp.classpath=$APPDIR/a.jar\n" +
-          std::string(kClassListCds),
-      {"--java-home", runtimes.withJava, "--app-file", in + "/a.jar"});
+  const Bundle b =
+      bundle("[Application]\napp.mainclass=a.B\napp.classpath=$APPDIR/a.jar\n" +
+                 std::string(kClassListCds),
+             {"--java-home", runtimes.withJava, "--app-file", in + "/a.jar"});
   const std::string dep = b.appDir + "/dep.jar";
   std::ofstream(dep) << "dep";
   const std::string cache = tmp.path() + "/cache";

@@ -570,9 +570,8 @@ ChildResult createJar(const std::string& file,
 TEST_F(RealJvmTest, AMainModuleMapsItsArchive) {
   const std::string mods = tmp.path() + "/modular";
   fs::create_directories(mods);
-  const ChildResult jarred =
-      createJar(mods + "/wrapkin.probe.jar",
-                {"-C", probe + "/mods/wrapkin.probe", "."});
+  const ChildResult jarred = createJar(
+      mods + "/wrapkin.probe.jar", {"-C", probe + "/mods/wrapkin.probe", "."});
   ASSERT_EQ(0, jarred.exitCode) << jarred.describe();
   for (const std::string& home : javaHomes()) {
     SCOPED_TRACE(home);
@@ -580,11 +579,11 @@ TEST_F(RealJvmTest, AMainModuleMapsItsArchive) {
       continue;
     }
     const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
-    const Bundle b = makeBundle(
-        tmp.path() + "/" + std::to_string(++bundles), "Probe",
-        {"--java-home", home, "--link-runtime", "--cds", "--module-path",
-         mods + "/wrapkin.probe.jar", "--main-module",
-         "wrapkin.probe/wrapkin.probe.Probe"});
+    const Bundle b =
+        makeBundle(tmp.path() + "/" + std::to_string(++bundles), "Probe",
+                   {"--java-home", home, "--link-runtime", "--cds",
+                    "--module-path", mods + "/wrapkin.probe.jar",
+                    "--main-module", "wrapkin.probe/wrapkin.probe.Probe"});
     const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
     ASSERT_EQ(0, run(b.launcher, {}, env).exitCode);
     ASSERT_EQ(1u, completedArchives(cache).size());
@@ -654,12 +653,12 @@ TEST_F(RealJvmTest, ClassPathJarsAndAReadOnlyKeyFolder) {
     const auto cleanStart = [&] {
       std::vector<std::string> argv = asUser;
       argv.push_back(b.launcher);
-      const ChildResult result = runChild(
-          argv,
-          ChildEnv::clean()
-              .set("XDG_CACHE_HOME", cache)
-              .addAsanOptions("detect_leaks=0"),
-          std::chrono::seconds(120), ErrorOutput::File);
+      const ChildResult result =
+          runChild(argv,
+                   ChildEnv::clean()
+                       .set("XDG_CACHE_HOME", cache)
+                       .addAsanOptions("detect_leaks=0"),
+                   std::chrono::seconds(120), ErrorOutput::File);
       EXPECT_EQ(0, result.exitCode) << result.describe();
       EXPECT_TRUE(parseReport(result.out).complete) << result.describe();
       EXPECT_EQ("", result.err);
@@ -675,7 +674,8 @@ TEST_F(RealJvmTest, ClassPathJarsAndAReadOnlyKeyFolder) {
     EXPECT_TRUE(mapped());
 
     const std::string dep = b.appDir + "/dep.jar";
-    fs::last_write_time(dep, fs::last_write_time(dep) + std::chrono::seconds(1));
+    fs::last_write_time(dep,
+                        fs::last_write_time(dep) + std::chrono::seconds(1));
     cleanStart();
     const std::vector<std::string> made = completedArchives(cache);
     ASSERT_EQ(1u, made.size());

@@ -221,8 +221,7 @@ AppCds AppCds::use(const CfgFile& cfgFile, const std::string& cacheDir) {
   return *this;
 }
 
-bool AppCds::prepareMaking(const CfgFile& cfgFile,
-                           const std::string& javaHome,
+bool AppCds::prepareMaking(const CfgFile& cfgFile, const std::string& javaHome,
                            const std::string& cacheDir,
                            const std::vector<std::string>& sources) {
   const std::vector<std::string> generating = cfgFile.getValues(
@@ -350,8 +349,8 @@ std::vector<std::string> AppCds::javaCommand(const CfgFile& startCfg,
   }
 
   std::vector<std::string> command{javaLauncher};
-  for (const std::string& path : startCfg.getValues(
-           SectionName::Application, PropertyName::modulepath)) {
+  for (const std::string& path :
+       startCfg.getValues(SectionName::Application, PropertyName::modulepath)) {
     command.insert(command.end(), {"--module-path", path});
   }
   const std::vector<std::string> classPath =
@@ -363,8 +362,8 @@ std::vector<std::string> AppCds::javaCommand(const CfgFile& startCfg,
                    {"-cp", tstrings::join(classPath, FileUtils::pathSeparator)});
   }
   command.insert(command.end(), jvmOptions.begin(), at);
-  const std::vector<std::string> archiveOptions = withPathReplaced(
-      useOptions, archive, AppCdsStore::dumpOutput(archive));
+  const std::vector<std::string> archiveOptions =
+      withPathReplaced(useOptions, archive, AppCdsStore::dumpOutput(archive));
   command.insert(command.end(), archiveOptions.begin(), archiveOptions.end());
   if (run == Run::dump) {
     command.insert(command.end(),
@@ -376,9 +375,9 @@ std::vector<std::string> AppCds::javaCommand(const CfgFile& startCfg,
                  jvmOptions.end());
   if (run == Run::proof) {
     // Last, so that no option of the start's turns them off.
-    command.insert(command.end(), {"-Xshare:on",
-                                   "-Xlog:class+path=info:stdout:none",
-                                   "--dry-run"});
+    command.insert(
+        command.end(),
+        {"-Xshare:on", "-Xlog:class+path=info:stdout:none", "--dry-run"});
   }
   command.insert(command.end(), entry.begin(), entry.end());
   return command;

@@ -197,8 +197,8 @@ std::string whyIncomplete(const std::string& archive) {
   }
   const std::string record = readRecord(recordOf(archive));
   const std::string archiveLine = recordText(status);
-  if (!status.isRegularFile || record.compare(0, archiveLine.size(),
-                                              archiveLine) != 0) {
+  if (!status.isRegularFile ||
+      record.compare(0, archiveLine.size(), archiveLine) != 0) {
     return "not as the launcher completed it";
   }
   return whyCheckedFilesChanged(record.substr(archiveLine.size()));
@@ -279,8 +279,7 @@ void removeUnlessBeingMade(const std::string& folder) {
     held.push_back(fd);
     // A lock file that is no longer the folder's was replaced by a start
     // that makes its archive there now.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        !isOpenOn(fd, lock)) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isOpenOn(fd, lock)) {
       beingMade = true;
       break;
     }

@@ -204,11 +204,10 @@ bool runProof(char* const command[], std::string& log) {
   pid_t proof = 0;
   bool started = false;
   if (posix_spawn_file_actions_init(&actions) == 0) {
-    started =
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO) ==
-            0 &&
-        posix_spawn(&proof, command[0], &actions, nullptr, command, environ) ==
-            0;
+    started = posix_spawn_file_actions_adddup2(&actions, out[1],
+                                               STDOUT_FILENO) == 0 &&
+              posix_spawn(&proof, command[0], &actions, nullptr, command,
+                          environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
   }
   close(out[1]);
