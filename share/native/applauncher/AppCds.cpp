@@ -185,10 +185,10 @@ AppCds AppCds::plan(const CfgFile& cfgFile, const std::string& javaHome,
     if (FileUtils::dirname(cds.archive) == cacheDir) {
       CacheDir::prune(cacheDir, kKeptCacheFolders);
     }
-    std::string failure;
     if (!cds.prepareMaking(cfgFile, javaHome, cacheDir, keySources)) {
       return AppCds();
     }
+    std::string failure;
     if (!AppCdsStore::createStartOutput(cds.archive, failure)) {
       LOG_TRACE("No class-data options: cannot create \""
                 << AppCdsStore::startOutput(cds.archive)
