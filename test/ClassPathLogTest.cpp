@@ -40,15 +40,16 @@ TEST(ClassPathLogTest, FindsTheCheckedFilesInTheWordsOfEachRuntime) {
        "Checking app classpath\n"
        "- expected : '/a/app.jar'\n"
        "Checking [1] '/a/app.jar' file\n"
-       "Checking [2] '/a/lib/it's.jar' file (from JAR manifest ClassPath "
+       "Checking [2] '/a/lib/rock 'n' roll.jar' file (from JAR manifest "
+       "ClassPath "
        "attribute)\n"
        "Checking [3] '/a/lib/dep%20one.jar' not-exist (from JAR manifest "
        "ClassPath attribute)\n"
        "Checking [4] '/a/classes' dir\n"
        "Checking module paths\n"
        "Checking '/a/mods/m.jar' file",
-       {"/a/app.jar", "/a/lib/it's.jar", "/a/lib/dep%20one.jar", "/a/classes",
-        "/a/mods/m.jar"}},
+       {"/a/app.jar", "/a/lib/rock 'n' roll.jar", "/a/lib/dep%20one.jar",
+        "/a/classes", "/a/mods/m.jar"}},
       {"other words", "Checking [1] /a/app.jar\nchecking /a/b.jar\n\n", {}},
   };
   for (const auto& row : rows) {
