@@ -488,7 +488,7 @@ def main():
 
     key = key_results(results)
     waiter = waiter_results(results)
-    record = paired_cost(results, "record", "/all/Rec.app/")
+    record = paired_cost(results, "record", "/all/Rec-all-")
 
     # Scale, whole process.
     series = {kind: scale_series(results, kind)
