@@ -4,6 +4,8 @@
 // the point), runs the probe program (test/java/probe), which reports what
 // it was started with.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -623,6 +625,147 @@ TEST_F(RealJvmTest, AUsersOwnJvmOptionsGetAnArchiveThatFits) {
     EXPECT_NE(std::string::npos,
               report.property("java.vm.info").find("sharing"))
         << report.property("java.vm.info");
+  }
+}
+
+// Has the `jar` tool of the first runtime on the machine create `file`.
+ChildResult createJar(const std::string& file,
+                      const std::vector<std::string>& args) {
+  std::vector<std::string> argv{javaHomes().front() + "/bin/jar", "--create",
+                                "--file", file};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runChild(argv, ChildEnv::clean());
+}
+
+// The runtime records the main module in an archive, and from Java 24 on,
+// where classes are linked ahead of time, maps it only into a start with
+// the same. (It archives no module of a folder, so the module is a jar.)
+TEST_F(RealJvmTest, AMainModuleMapsItsArchive) {
+  const std::string mods = tmp.path() + "/modular";
+  fs::create_directories(mods);
+  const ChildResult jarred = createJar(
+      mods + "/wrapkin.probe.jar", {"-C", probe + "/mods/wrapkin.probe", "."});
+  ASSERT_EQ(0, jarred.exitCode) << jarred.describe();
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    if (javaMajorVersion(home) < 24) {
+      continue;
+    }
+    const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
+    const Bundle b =
+        makeBundle(tmp.path() + "/" + std::to_string(++bundles), "Probe",
+                   {"--java-home", home, "--link-runtime", "--cds",
+                    "--module-path", mods + "/wrapkin.probe.jar",
+                    "--main-module", "wrapkin.probe/wrapkin.probe.Probe"});
+    const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
+    ASSERT_EQ(0, run(b.launcher, {}, env).exitCode);
+    ASSERT_EQ(1u, completedArchives(cache).size());
+
+    const ChildResult result = run(b.launcher, {}, env);
+
+    EXPECT_EQ(0, result.exitCode) << result.describe();
+    const std::string info = parseReport(result.out).property("java.vm.info");
+    EXPECT_NE(std::string::npos, info.find("sharing")) << info;
+  }
+}
+
+// For a start that runs as nobody (root writes where it likes, so a folder
+// that must be read-only to the launcher needs another user): the folders
+// under `top` may be searched and read, and `own` is nobody's.
+void handToNobody(const std::string& top, const std::string& own) {
+  const fs::perms rx = fs::perms::others_read | fs::perms::others_exec;
+  fs::permissions(top, rx, fs::perm_options::add);
+  for (const auto& entry : fs::recursive_directory_iterator(top)) {
+    if (fs::is_directory(entry.symlink_status())) {
+      fs::permissions(entry.path(), rx, fs::perm_options::add);
+    }
+  }
+  ASSERT_EQ(0, lchown(own.c_str(), 65534, 65534));
+  for (const auto& entry : fs::recursive_directory_iterator(own)) {
+    ASSERT_EQ(0, lchown(entry.path().c_str(), 65534, 65534));
+  }
+}
+
+// The runtime also checks the jars that a class path jar's manifest names
+// (Class-Path), and maps nothing once one has changed: the launcher learns
+// them from the runtime and then makes the archive anew. A key folder that
+// cannot be written leaves the start without class-data options, and the
+// runtime with nothing to say about a class list it cannot write.
+TEST_F(RealJvmTest, ClassPathJarsAndAReadOnlyKeyFolder) {
+  const std::string setpriv = "/usr/bin/setpriv";
+  const bool root = geteuid() == 0;
+  if (root && access(setpriv.c_str(), X_OK) != 0) {
+    GTEST_SKIP() << "root writes into any folder, and without " << setpriv
+                 << " the launcher cannot run as another user";
+  }
+  // The probe's classes come from dep.jar, which the runtime then checks.
+  const std::string jars = tmp.path() + "/jars";
+  fs::create_directories(jars);
+  fs::copy_file(probe + "/probe.jar", jars + "/dep.jar");
+  std::ofstream(jars + "/manifest")
+      << "Main-Class: wrapkin.probe.Probe\nClass-Path: dep.jar\n";
+  const ChildResult jarred =
+      createJar(jars + "/main.jar", {"--manifest", jars + "/manifest"});
+  ASSERT_EQ(0, jarred.exitCode) << jarred.describe();
+
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    if (javaMajorVersion(home) < 13) {
+      continue;
+    }
+    const std::string user = tmp.path() + "/user" + std::to_string(bundles);
+    const std::string cache = user + "/cache";
+    const std::string loaded = user + "/loaded";
+    fs::create_directories(user);
+    const Bundle b = makeBundle(
+        tmp.path() + "/" + std::to_string(++bundles), "Probe",
+        {"--java-home", home, "--link-runtime", "--cds", "--main-jar",
+         jars + "/main.jar", "--app-file", jars + "/dep.jar", "--java-option",
+         "-Xlog:class+load=info:file=" + loaded + "::filecount=0"});
+    std::vector<std::string> asUser;
+    const auto cleanStart = [&] {
+      std::vector<std::string> argv = asUser;
+      argv.push_back(b.launcher);
+      const ChildResult result =
+          runChild(argv,
+                   ChildEnv::clean()
+                       .set("XDG_CACHE_HOME", cache)
+                       .addAsanOptions("detect_leaks=0"),
+                   std::chrono::seconds(120), ErrorOutput::File);
+      EXPECT_EQ(0, result.exitCode) << result.describe();
+      EXPECT_TRUE(parseReport(result.out).complete) << result.describe();
+      EXPECT_EQ("", result.err);
+    };
+    const auto mapped = [&] {
+      return childprocess::readFile(loaded).find(
+                 "wrapkin.probe.Probe source: shared objects file") !=
+             std::string::npos;
+    };
+    cleanStart();
+    ASSERT_EQ(1u, completedArchives(cache).size());
+    cleanStart();
+    EXPECT_TRUE(mapped());
+
+    const std::string dep = b.appDir + "/dep.jar";
+    fs::last_write_time(dep,
+                        fs::last_write_time(dep) + std::chrono::seconds(1));
+    cleanStart();
+    const std::vector<std::string> made = completedArchives(cache);
+    ASSERT_EQ(1u, made.size());
+    cleanStart();
+    EXPECT_TRUE(mapped());
+
+    // The archive to be made anew, in a folder the user cannot write.
+    fs::remove(made[0] + ".done");
+    const std::string keyFolder = fs::path(made[0]).parent_path();
+    if (root) {
+      handToNobody(tmp.path(), user);
+      asUser = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups",
+                "--"};
+    }
+    fs::permissions(keyFolder, fs::perms::owner_read | fs::perms::owner_exec);
+    cleanStart();
+    fs::permissions(keyFolder, fs::perms::owner_all);
   }
 }
 
