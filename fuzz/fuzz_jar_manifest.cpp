@@ -34,9 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
   FUZZ_CHECK(std::fclose(file) == 0);
   try {
-    const std::string mainClass = jarMainClass(jarPath());
+    const JarManifest manifest = readJarManifest(jarPath());
+    const std::string& mainClass = manifest.mainClass;
     FUZZ_CHECK(mainClass.size() <= 1024 * 1024);
     FUZZ_CHECK(mainClass.find_first_of("\r\n") == std::string::npos);
+    // Trimmed as the launcher trims it.
+    FUZZ_CHECK(mainClass.empty() ||
+               (static_cast<unsigned char>(mainClass.front()) > ' ' &&
+                static_cast<unsigned char>(mainClass.back()) > ' '));
   } catch (const BundleError&) {
   }
   return 0;

@@ -25,6 +25,7 @@
 #include "ChildProcess.h"
 #include "ExpectedText.h"
 #include "FakeJliRecord.h"
+#include "JarFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -39,41 +40,6 @@ const std::string kRuntimeLibrary = "libjli.so";
 void writeFile(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << text;
-}
-
-// A zip file of one entry, deflated as a jar tool does it, after `prefix`.
-void writeJar(const std::string& path, const std::string& entry,
-              const std::string& text, const std::string& prefix = "") {
-  uLongf size = compressBound(text.size());
-  std::string packed(size, '\0');
-  compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
-            reinterpret_cast<const Bytef*>(text.data()), text.size(),
-            Z_BEST_COMPRESSION);
-  // Without zlib's header and checksum: raw deflate, as zip files hold it.
-  packed = packed.substr(2, size - 6);
-  const auto le = [](std::uint64_t value, int bytes) {
-    std::string encoded;
-    for (int i = 0; i < bytes; ++i) {
-      encoded += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-    return encoded;
-  };
-  const std::uint64_t crc =
-      crc32(0, reinterpret_cast<const Bytef*>(text.data()), text.size());
-  // From the version needed to the length of the extra field: the same in
-  // the entry's header and in the central directory.
-  const std::string common = le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) +
-                             le(crc, 4) + le(packed.size(), 4) +
-                             le(text.size(), 4) + le(entry.size(), 2) +
-                             le(0, 2);
-  const std::string local = le(0x04034b50, 4) + common + entry + packed;
-  const std::string central = le(0x02014b50, 4) + le(20, 2) + common +
-                              le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
-                              le(0, 4) + entry;
-  const std::string end = le(0x06054b50, 4) + le(0, 4) + le(1, 2) + le(1, 2) +
-                          le(central.size(), 4) + le(local.size(), 4) +
-                          le(0, 2);
-  writeFile(path, prefix + local + central + end);
 }
 
 void writeScript(const std::string& path, const std::string& body) {
@@ -286,9 +252,10 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
 // continued line and other sections, in a jar that a launch script precedes.
 TEST_F(BundleToolTest, AMainJarWithAClassPathStartsTheMainClassOfItsManifest) {
   const std::string jar = tmp.path() + "/in/app.jar";
-  writeJar(jar, "META-INF/MANIFEST.MF",
-           "Manifest-Version: 1.0\r\nmain-class: org.exam\r\n ple.Main \r\n"
-           "\r\nName: a/B.class\r\nMain-Class: not.This\r\n",
+  writeJar(jar,
+           {{"META-INF/MANIFEST.MF",
+             "Manifest-Version: 1.0\r\nmain-class: org.exam\r\n ple.Main \r\n"
+             "\r\nName: a/B.class\r\nMain-Class: not.This\r\n"}},
            "#!/bin/sh\nexec java -jar \"$0\" \"$@\"\n");
   fs::create_directories(tmp.path() + "/in/lib");
   const struct {
@@ -379,11 +346,20 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
   writeFile(lostDeps + "/release", "JAVA_VERSION=\"21\"\n");
   writeScript(lostDeps + "/bin/jdeps",
               "echo 'Error: Module javafx.base not found' >&2; exit 1");
-  writeJar(t + "/in/library.jar", "META-INF/MANIFEST.MF",
-           "Manifest-Version: 1.0\r\n\r\nName: a\r\nMain-Class: a.B\r\n");
+  writeJar(t + "/in/library.jar",
+           {{"META-INF/MANIFEST.MF",
+             "Manifest-Version: 1.0\r\n\r\nName: a\r\nMain-Class: a.B\r\n"}});
+  writeJar(t + "/in/no-blank.jar",
+           {{"META-INF/MANIFEST.MF", "Main-Class:a.B\n"}});
+  writeJar(t + "/in/lower-case.jar",
+           {{"meta-inf/manifest.mf", "Main-Class: a.B\n"}});
   // Deflated to a few kilobytes, which must not become megabytes in memory.
-  writeJar(t + "/in/bomb.jar", "META-INF/MANIFEST.MF",
-           "Main-Class: a.B\n" + std::string(16 << 20, ' '));
+  std::string lines;
+  for (int i = 0; i < 4 << 20; ++i) {
+    lines += "X: y\n";
+  }
+  writeJar(t + "/in/bomb.jar",
+           {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n" + lines}});
   writeFile(t + "/in/pro:be.jar", "");
   writeFile(t + "/in/$CACHEDIR.jar", "");
   writeFile(t + "/in/other/App.icns", "");
@@ -457,6 +433,10 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      {"--document-type", "tar.gz:Archive"},
      "the extension \"tar.gz\" of --document-type \"tar.gz:Archive\" is not "
      "the last part of a file name: give it without a dot or a blank"},
+    {"extension with a slash",
+     {"--document-type", "a/b:Desc"},
+     "the extension \"a/b\" of --document-type \"a/b:Desc\" is not the "
+     "last part of a file name: give it without a dot or a blank"},
     {"extension of two document types",
      {"--document-type", "circ:A", "--document-type", "CIRC:B"},
      "the extension \"CIRC\" is in both --document-type \"circ:A\" and "
@@ -499,6 +479,17 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      {"--main-class=", "--main-jar", t + "/in/library.jar"},
      "--main-jar \"" + t +
          "/in/library.jar\" names no Main-Class in its manifest: give "
+         "--main-class CLASS"},
+    {"main jar whose manifest has no blank after a colon",
+     {"--main-class=", "--main-jar", t + "/in/no-blank.jar"},
+     "--main-jar \"" + t +
+         "/in/no-blank.jar\" cannot be read for its main class: line 1 of its "
+         "manifest has no \": \" after an attribute name"},
+    {"main jar whose manifest is named in lower case",
+     {"--main-class=", "--main-jar", t + "/in/lower-case.jar"},
+     "--main-jar \"" + t +
+         "/in/lower-case.jar\" cannot be started as a jar: the Java launcher "
+         "finds no entry named exactly META-INF/MANIFEST.MF in it: give "
          "--main-class CLASS"},
     {"main jar whose manifest inflates beyond 1 MiB",
      {"--main-class=", "--main-jar", t + "/in/bomb.jar", "--class-path",

@@ -9,6 +9,7 @@
 
 #include "BundleError.h"
 #include "BundlerPlatform.h"
+#include "JdepsInputs.h"
 #include "Subprocess.h"
 
 namespace fs = std::filesystem;
@@ -83,6 +84,21 @@ std::string moduleList(const ProgramResult& deps) {
   return isList ? list : "";
 }
 
+// `paths` as one argument of jdeps, which splits it at every ":". Raises
+// BundleError for a path that holds one.
+std::string pathList(const std::vector<fs::path>& paths) {
+  std::string list;
+  for (const fs::path& path : paths) {
+    if (path.string().find(':') != std::string::npos) {
+      throw BundleError("jdeps cannot take " + inQuotes(path.string()) +
+                        " on a path list, which \":\" separates: name the "
+                        "modules, --jlink MODULE,...");
+    }
+    list += (list.empty() ? "" : ":") + path.string();
+  }
+  return list;
+}
+
 // jlink names its capabilities at the end of its help text, which follows
 // the JVM's locale.
 constexpr char kLinksFromImage[] = "Linking from run-time image enabled";
@@ -147,9 +163,8 @@ void checkCanLink(const fs::path& home) {
   }
 }
 
-ModuleDeps moduleDeps(const fs::path& home,
-                      const std::vector<fs::path>& archives) {
-  if (archives.empty()) {
+ModuleDeps moduleDeps(const fs::path& home, const JdepsInputs& application) {
+  if (application.roots.empty() && application.modulePath.empty()) {
     throw BundleError(
         "--jlink has no jars or folders to find the modules in: name them, "
         "--jlink MODULE,...");
@@ -160,8 +175,17 @@ ModuleDeps moduleDeps(const fs::path& home,
           .string();
   std::vector<std::string> argv{jdeps, "--print-module-deps", "--multi-release",
                                 featureVersion(home)};
-  for (const fs::path& archive : archives) {
-    argv.push_back(archive.string());
+  if (!application.modulePath.empty()) {
+    // What the application's modules need, not they themselves: they
+    // stay in the application's folder.
+    argv.insert(argv.end(), {"--module-path", pathList(application.modulePath),
+                             "--add-modules", "ALL-MODULE-PATH"});
+  }
+  if (!application.classPath.empty()) {
+    argv.insert(argv.end(), {"--class-path", pathList(application.classPath)});
+  }
+  for (const fs::path& root : application.roots) {
+    argv.push_back(root.string());
   }
   ModuleDeps deps;
   const ProgramResult strict = runProgram(argv);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+struct JdepsInputs;
+
 // The Java runtime home a bundle's runtime is made from.
 namespace JavaHome {
 
@@ -26,11 +28,13 @@ struct ModuleDeps {
   std::string note;     // how they were found, when it is worth a line
 };
 
-// Asks the home's jdeps for the modules that `archives` need. Where it stops
-// at classes or modules it cannot find, it asks again with
+// Asks the home's jdeps for the modules that the application needs, as the
+// runtime will run it: its class path as a class path, its roots analysed
+// whole, every module of its module path as a module. Where jdeps stops at
+// classes or modules it cannot find, it asks again with
 // --ignore-missing-deps and says so in the note. Raises BundleError, naming
 // --jlink MODULE,... as the way out, when that fails too.
 ModuleDeps moduleDeps(const std::filesystem::path& home,
-                      const std::vector<std::filesystem::path>& archives);
+                      const JdepsInputs& application);
 
 }  // namespace JavaHome

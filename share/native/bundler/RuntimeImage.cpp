@@ -8,6 +8,7 @@
 #include "BundlerPlatform.h"
 #include "FileTree.h"
 #include "JavaHome.h"
+#include "JdepsInputs.h"
 #include "Subprocess.h"
 
 namespace fs = std::filesystem;
@@ -75,7 +76,7 @@ RuntimePlan planRuntime(const BundleOptions& options, const AppFolder& app) {
     plan.modules = options.jlinkModules;
     if (plan.modules.empty()) {
       const JavaHome::ModuleDeps deps =
-          JavaHome::moduleDeps(plan.home, app.classArchives());
+          JavaHome::moduleDeps(plan.home, jdepsInputs(options, app));
       plan.modules = deps.modules;
       if (!deps.note.empty()) {
         plan.notes.push_back(deps.note);
