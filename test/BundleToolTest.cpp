@@ -633,9 +633,10 @@ TEST_F(BundleToolTest, JlinkAsksJdepsAgainWithoutWhatItCannotFind) {
       "java.base,java.desktop, without the modules that only that needs\n",
       result.err);
   EXPECT_EQ(tmp.path() + "/out/Tool.app\n", result.out);
-  EXPECT_EQ(0u,
-            childprocess::readFile(home + "/bin/jlink.args")
-                .rfind("--add-modules java.base,java.desktop --output ", 0));
+  EXPECT_EQ(0u, childprocess::readFile(home + "/bin/jlink.args")
+                    .rfind("-J-XX:TieredStopAtLevel=1 -J-XX:+UseSerialGC "
+                           "--add-modules java.base,java.desktop --output ",
+                           0));
 }
 
 // A signal while the runtime is made: the tool passes it on to jlink,

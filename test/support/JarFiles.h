@@ -2,11 +2,9 @@
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,25 +53,4 @@ inline void writeJar(const std::string& path,
   std::filesystem::create_directories(
       std::filesystem::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << prefix << local << central << end;
-}
-
-// A jar of the files under `folder` (compiled classes, say), named by their
-// paths below it, after `manifest` as META-INF/MANIFEST.MF when there is one.
-inline void jarFolder(const std::string& path, const std::string& folder,
-                      const std::string& manifest = "") {
-  std::vector<JarEntry> entries;
-  if (!manifest.empty()) {
-    entries.emplace_back("META-INF/MANIFEST.MF", manifest);
-  }
-  for (const auto& file :
-       std::filesystem::recursive_directory_iterator(folder)) {
-    if (file.is_regular_file()) {
-      std::ifstream in(file.path(), std::ios::binary);
-      entries.emplace_back(
-          file.path().lexically_relative(folder).generic_string(),
-          std::string(std::istreambuf_iterator<char>(in), {}));
-    }
-  }
-  std::sort(entries.begin() + (manifest.empty() ? 0 : 1), entries.end());
-  writeJar(path, entries);
 }

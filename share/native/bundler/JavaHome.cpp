@@ -1,5 +1,6 @@
 #include "JavaHome.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -148,14 +149,19 @@ std::string featureVersion(const fs::path& home) {
   throw BundleError(inQuotes(release.string()) + " names no JAVA_VERSION");
 }
 
+std::vector<std::string> briefToolCommand(const fs::path& tool) {
+  return {tool.string(), "-J-XX:TieredStopAtLevel=1", "-J-XX:+UseSerialGC"};
+}
+
 void checkCanLink(const fs::path& home) {
   const fs::path jlink = tool(home, "jlink", "to link a runtime with");
   std::error_code error;
   if (fs::is_directory(home / "jmods", error)) {
     return;
   }
-  const ProgramResult help =
-      runProgram({jlink.string(), "-J-Duser.language=en", "--help"});
+  std::vector<std::string> argv = briefToolCommand(jlink);
+  argv.insert(argv.end(), {"-J-Duser.language=en", "--help"});
+  const ProgramResult help = runProgram(argv);
   if (help.out.find(kLinksFromImage) == std::string::npos) {
     throw BundleError(inQuotes(home.string()) +
                       " cannot link a runtime: it has no jmods folder, and "
@@ -169,12 +175,11 @@ ModuleDeps moduleDeps(const fs::path& home, const JdepsInputs& application) {
         "--jlink has no jars or folders to find the modules in: name them, "
         "--jlink MODULE,...");
   }
-  const std::string jdeps =
-      tool(home, "jdeps",
-           "to find the modules with: name them, --jlink MODULE,...")
-          .string();
-  std::vector<std::string> argv{jdeps, "--print-module-deps", "--multi-release",
-                                featureVersion(home)};
+  const fs::path jdeps = tool(
+      home, "jdeps", "to find the modules with: name them, --jlink MODULE,...");
+  std::vector<std::string> argv = briefToolCommand(jdeps);
+  argv.insert(argv.end(),
+              {"--print-module-deps", "--multi-release", featureVersion(home)});
   if (!application.modulePath.empty()) {
     // What the application's modules need, not they themselves: they
     // stay in the application's folder.
@@ -193,11 +198,12 @@ ModuleDeps moduleDeps(const fs::path& home, const JdepsInputs& application) {
   if (!deps.modules.empty()) {
     return deps;
   }
-  argv.insert(argv.begin() + 1, "--ignore-missing-deps");
+  argv.insert(std::find(argv.begin(), argv.end(), "--print-module-deps") + 1,
+              "--ignore-missing-deps");
   const ProgramResult lenient = runProgram(argv);
   deps.modules = moduleList(lenient);
   if (deps.modules.empty()) {
-    throw BundleError(inQuotes(jdeps) +
+    throw BundleError(inQuotes(jdeps.string()) +
                       " cannot list the modules that the application needs (" +
                       lenient.firstLine() + "): name them, --jlink MODULE,...");
   }

@@ -18,6 +18,12 @@ std::filesystem::path find(const std::string& given);
 // is "17"). Raises BundleError when the file cannot be read or names none.
 std::string featureVersion(const std::filesystem::path& home);
 
+// The command line that starts the home's `tool` (jlink, jdeps) with JVM
+// options for a program that runs once and briefly, for which the optimising
+// compiler and a parallel collector cost more than they save: they take
+// half the processor time of such a run.
+std::vector<std::string> briefToolCommand(const std::filesystem::path& tool);
+
 // Raises BundleError, saying why, unless the home's jlink can link a
 // runtime: from the home's jmods, or else from its own run-time image.
 void checkCanLink(const std::filesystem::path& home);

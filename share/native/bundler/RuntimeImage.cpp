@@ -49,14 +49,11 @@ void mirror(const fs::path& home, const fs::path& mirrored,
 }
 
 void makeWithJlink(const RuntimePlan& plan, const fs::path& home) {
-  std::vector<std::string> argv{(plan.home / "bin/jlink").string(),
-                                "--add-modules",
-                                plan.modules,
-                                "--output",
-                                home.string(),
-                                "--strip-debug",
-                                "--no-header-files",
-                                "--no-man-pages"};
+  std::vector<std::string> argv =
+      JavaHome::briefToolCommand(plan.home / "bin/jlink");
+  argv.insert(argv.end(),
+              {"--add-modules", plan.modules, "--output", home.string(),
+               "--strip-debug", "--no-header-files", "--no-man-pages"});
   runProgramOrFail(argv);
   if (plan.withoutLibrary) {
     std::error_code ignored;
