@@ -176,12 +176,25 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
   writeFile(tmp.path() + "/in/docs/Doc.icns", "icns");
   const Bundle b = makeBundle(
       tmp.path(), name,
-      {"--omit", "runtime", "--main-class", "a.B", "--bundle-version",
-       "1.0 <beta> & more", "--icon", tmp.path() + "/in/App.icns",
-       "--entitlements", "--document-type",
-       "circ,TXT:Logisim <circuit>: 1:" + tmp.path() + "/in/docs/Doc.icns",
-       "--document-type", "lgz:Library", "--url-scheme", "logisim+x",
-       "--plist-string", "NSHumanReadableCopyright=\xc2\xa9 2024 <Co> & co",
+      {"--omit",
+       "runtime",
+       "--main-class",
+       "a.B",
+       "--bundle-version",
+       "1.0 <beta> & more",
+       "--icon",
+       tmp.path() + "/in/App.icns",
+       "--entitlements",
+       "--document-type",
+       "circ:Logisim <circuit>: 1:" + tmp.path() + "/in/docs/Doc.icns",
+       "--own-document-type",
+       "lgz:Library",
+       "--document-type",
+       "JAVA,md:Source",
+       "--url-scheme",
+       "logisim+x",
+       "--plist-string",
+       "NSHumanReadableCopyright=\xc2\xa9 2024 <Co> & co",
        "--plist-string",
        "LSApplicationCategoryType=public.app-category.education"});
 
@@ -196,18 +209,21 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
   };
   const ChildResult info = parsed(b.root + "/Contents/Info.plist");
   ASSERT_EQ(0, info.exitCode) << info.describe();
-  // A known extension gets the system's content type, the others one of
-  // the bundle's own; only a type of its own makes the application owner.
+  // A known extension gets the system's content type, the others one that
+  // the bundle imports, or exports for a format of the application's own,
+  // which alone makes it the owner. Text formats conform to text.
   EXPECT_EQ(
       "{\"CFBundleDocumentTypes\": ["
       "{\"CFBundleTypeIconFile\": \"Doc.icns\", "
       "\"CFBundleTypeName\": \"Logisim <circuit>: 1\", "
-      "\"CFBundleTypeRole\": \"Editor\", \"LSHandlerRank\": \"Alternate\", "
-      "\"LSItemContentTypes\": "
-      "[\"wrapkin.Logisim------Co-.circ\", \"public.plain-text\"]}, "
+      "\"CFBundleTypeRole\": \"Editor\", \"LSHandlerRank\": \"Default\", "
+      "\"LSItemContentTypes\": [\"wrapkin.Logisim------Co-.circ\"]}, "
       "{\"CFBundleTypeName\": \"Library\", \"CFBundleTypeRole\": \"Editor\", "
       "\"LSHandlerRank\": \"Owner\", "
-      "\"LSItemContentTypes\": [\"wrapkin.Logisim------Co-.lgz\"]}], "
+      "\"LSItemContentTypes\": [\"wrapkin.Logisim------Co-.lgz\"]}, "
+      "{\"CFBundleTypeName\": \"Source\", \"CFBundleTypeRole\": \"Editor\", "
+      "\"LSHandlerRank\": \"Alternate\", \"LSItemContentTypes\": "
+      "[\"com.sun.java-source\", \"wrapkin.Logisim------Co-.md\"]}], "
       "\"CFBundleExecutable\": \"Logisim \\u00dc & <Co>\", "
       "\"CFBundleIconFile\": \"App.icns\", "
       "\"CFBundleIdentifier\": \"wrapkin.Logisim------Co-\", "
@@ -225,16 +241,22 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
       "\"NSHumanReadableCopyright\": \"\\u00a9 2024 <Co> & co\", "
       "\"UTExportedTypeDeclarations\": ["
       "{\"UTTypeConformsTo\": [\"public.data\", \"public.content\"], "
+      "\"UTTypeDescription\": \"Library\", "
+      "\"UTTypeIdentifier\": \"wrapkin.Logisim------Co-.lgz\", "
+      "\"UTTypeTagSpecification\": "
+      "{\"public.filename-extension\": [\"lgz\"]}}], "
+      "\"UTImportedTypeDeclarations\": ["
+      "{\"UTTypeConformsTo\": [\"public.data\", \"public.content\"], "
       "\"UTTypeDescription\": \"Logisim <circuit>: 1\", "
       "\"UTTypeIconFile\": \"Doc.icns\", "
       "\"UTTypeIdentifier\": \"wrapkin.Logisim------Co-.circ\", "
       "\"UTTypeTagSpecification\": "
       "{\"public.filename-extension\": [\"circ\"]}}, "
-      "{\"UTTypeConformsTo\": [\"public.data\", \"public.content\"], "
-      "\"UTTypeDescription\": \"Library\", "
-      "\"UTTypeIdentifier\": \"wrapkin.Logisim------Co-.lgz\", "
+      "{\"UTTypeConformsTo\": [\"public.plain-text\"], "
+      "\"UTTypeDescription\": \"Source\", "
+      "\"UTTypeIdentifier\": \"wrapkin.Logisim------Co-.md\", "
       "\"UTTypeTagSpecification\": "
-      "{\"public.filename-extension\": [\"lgz\"]}}]}\n",
+      "{\"public.filename-extension\": [\"md\"]}}]}\n",
       info.out);
   EXPECT_EQ((std::vector<std::string>{"App.icns", "Doc.icns"}),
             namesIn(b.root + "/Contents/Resources"));
@@ -361,6 +383,7 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
   writeJar(t + "/in/bomb.jar",
            {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n" + lines}});
   writeFile(t + "/in/pro:be.jar", "");
+  writeFile(t + "/in/x:y/lib.jar", "");
   writeFile(t + "/in/$CACHEDIR.jar", "");
   writeFile(t + "/in/other/App.icns", "");
   writeFile(t + "/in/App.icns", "");
@@ -437,6 +460,11 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      {"--document-type", "a/b:Desc"},
      "the extension \"a/b\" of --document-type \"a/b:Desc\" is not the "
      "last part of a file name: give it without a dot or a blank"},
+    {"own document type that macOS declares",
+     {"--own-document-type", "circ,Java:Sources"},
+     "the extension \"Java\" of --own-document-type \"circ,Java:Sources\" "
+     "has a type that macOS declares, com.sun.java-source, which no "
+     "application owns: give it as --document-type"},
     {"extension of two document types",
      {"--document-type", "circ:A", "--document-type", "CIRC:B"},
      "the extension \"CIRC\" is in both --document-type \"circ:A\" and "
@@ -544,6 +572,12 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
          "/bin/jdeps\" cannot list the modules that the application needs "
          "(Error: Module javafx.base not found): name them, --jlink "
          "MODULE,..."},
+    {"--jlink with an input in a folder whose name holds \":\"",
+     {"--java-home", lostDeps, "--jlink", "--class-path",
+      t + "/in/x:y/lib.jar"},
+     "jdeps cannot take \"" + t +
+         "/in/x:y/lib.jar\" on a path list, which \":\" separates: name the "
+         "modules, --jlink MODULE,..."},
     {"release file it cannot read",
      {"--java-home", noRelease, "--jlink", "--main-jar", t + "/in/app.jar"},
      "cannot read \"" + noRelease +
