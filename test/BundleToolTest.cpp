@@ -673,6 +673,47 @@ TEST_F(BundleToolTest, JlinkAsksJdepsAgainWithoutWhatItCannotFind) {
                            0));
 }
 
+// jdeps is asked as the application runs: the class path as a class path
+// (a "DIR/*" entry's jars, then what --app-file adds and no path names), the
+// module path as modules, and as roots all of the class path but the
+// modular jars that neither are the main jar nor hold the main class.
+TEST_F(BundleToolTest, JlinkAsksJdepsAboutTheApplicationAsItRuns) {
+  const std::string home = fakeJdk("jdk", true);
+  writeFile(home + "/release", "JAVA_VERSION=\"21\"\n");
+  writeScript(home + "/bin/jdeps", "echo \"$@\" > \"$0.args\"; echo java.base");
+  writeScript(home + "/bin/jlink",
+              "while [ $# -gt 0 ]; do [ \"$1\" = --output ] && mkdir -p "
+              "\"$2/lib\"; shift; done");
+  const std::string in = tmp.path() + "/in";
+  writeFile(in + "/app.jar", "");
+  writeJar(in + "/fx.jar", {{"module-info.class", ""}});
+  writeJar(in + "/mod.jar", {{"module-info.class", ""}, {"a/B.class", ""}});
+  writeFile(in + "/lib/b.jar", "");
+  writeFile(in + "/lib/a.jar", "");
+  writeFile(in + "/lib/notes.txt", "");
+  writeFile(in + "/plugins/p.jar", "");
+  fs::create_directories(in + "/mods");
+
+  makeBundle(
+      tmp.path() + "/out", "Tool",
+      {"--java-home", home, "--jlink", "--main-jar", in + "/app.jar",
+       "--main-class", "a.B", "--class-path", in + "/fx.jar", "--class-path",
+       in + "/mod.jar", "--class-path", "$APPDIR/lib/*", "--module-path",
+       in + "/mods", "--app-file", in + "/lib", "--app-file", in + "/plugins"});
+
+  const std::string classPath = in + "/app.jar:" + in + "/fx.jar:" + in +
+                                "/mod.jar:" + in + "/lib/a.jar:" + in +
+                                "/lib/b.jar:" + in + "/plugins:" + in +
+                                "/plugins/p.jar";
+  EXPECT_EQ(
+      "-J-XX:TieredStopAtLevel=1 -J-XX:+UseSerialGC "
+      "--print-module-deps --multi-release 21 --module-path " +
+          in + "/mods --add-modules ALL-MODULE-PATH --class-path " + classPath +
+          " " + in + "/app.jar " + in + "/mod.jar " + in + "/lib/a.jar " + in +
+          "/lib/b.jar " + in + "/plugins " + in + "/plugins/p.jar\n",
+      childprocess::readFile(home + "/bin/jdeps.args"));
+}
+
 // A signal while the runtime is made: the tool passes it on to jlink,
 // removes what it built, output folders included, and ends by the signal.
 TEST_F(BundleToolTest, AnInterruptedBuildLeavesNothingBehind) {

@@ -1,6 +1,7 @@
 #include "JdepsInputs.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -123,12 +124,12 @@ JdepsInputs jdepsInputs(const BundleOptions& o, const AppFolder& app) {
   std::replace(mainClassFile.begin(), mainClassFile.end(), '.', '/');
   mainClassFile += ".class";
   bool mainClassFound = o.mainClass.empty();
+  const auto mainJar = o.mainJar.empty() ? std::nullopt : app.source(o.mainJar);
   for (const fs::path& archive : inputs.classPath) {
-    const bool mainJar = !o.mainJar.empty() && archive == app.source(o.mainJar);
     const bool holdsMainClass =
         !mainClassFound && holds(archive, mainClassFile);
     mainClassFound = mainClassFound || holdsMainClass;
-    if (mainJar || holdsMainClass || !isModule(archive)) {
+    if (archive == mainJar || holdsMainClass || !isModule(archive)) {
       inputs.roots.push_back(archive);
     }
   }
