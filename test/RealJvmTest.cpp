@@ -310,7 +310,9 @@ std::vector<JarEntry> jarEntries(const std::string& folder, bool modular) {
 // class path; modules on the module path; and modular jars on the class
 // path, as JavaFX's are, one of them requiring a module that the class path
 // holds as a plain jar, as libraries often are (Automatic-Module-Name). A
-// single jar is StartsOnARuntimeOfItsOwn's.
+// single jar is StartsOnARuntimeOfItsOwn's, which links on every runtime;
+// these rows, seconds each, take the first: what the tool asks jdeps does
+// not depend on the runtime, and jdeps answered the same on each here.
 TEST_F(RealJvmTest, JlinkFindsWhatEachKindOfApplicationNeeds) {
   const std::string jars = tmp.path() + "/jars";
   const std::string manifest = "Main-Class: wrapkin.kinds.app.Main\n";
@@ -344,23 +346,20 @@ TEST_F(RealJvmTest, JlinkFindsWhatEachKindOfApplicationNeeds) {
         jars + "/modular/controls.jar", "--class-path",
         jars + "/plain/log.jar"}},
   };
-  int homes = 0;
-  for (const std::string& home : javaHomes()) {
-    const std::string mirror = homeWithSharedJlink(
-        home, tmp.path() + "/home" + std::to_string(++homes));
-    for (const auto& row : rows) {
-      SCOPED_TRACE(home + ", " + row.label);
-      std::vector<std::string> options{"--java-home", mirror, "--jlink"};
-      options.insert(options.end(), row.options.begin(), row.options.end());
-      const Bundle b = makeBundle(tmp.path() + "/" + std::to_string(++bundles),
-                                  "Kinds", options);
+  const std::string home =
+      homeWithSharedJlink(javaHomes().front(), tmp.path() + "/home");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::vector<std::string> options{"--java-home", home, "--jlink"};
+    options.insert(options.end(), row.options.begin(), row.options.end());
+    const Bundle b = makeBundle(tmp.path() + "/" + std::to_string(++bundles),
+                                "Kinds", options);
 
-      const ChildResult result = run(b.launcher);
+    const ChildResult result = run(b.launcher);
 
-      EXPECT_EQ(0, result.exitCode) << result.describe();
-      EXPECT_EQ(0u, result.out.rfind("kinds wrapkin.kinds Point2D", 0))
-          << result.out;
-    }
+    EXPECT_EQ(0, result.exitCode) << result.describe();
+    EXPECT_EQ(0u, result.out.rfind("kinds wrapkin.kinds Point2D", 0))
+        << result.out;
   }
 }
 
