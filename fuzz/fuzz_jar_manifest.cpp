@@ -1,6 +1,7 @@
 // The bundle tool's reading of a main jar's manifest on arbitrary bytes: it
-// either gives a main class or raises BundleError, never reads out of
-// bounds, and never holds more than the manifest's first MiB.
+// either gives a main class, trimmed as the Java launcher trims it, or
+// raises BundleError, never reads out of bounds, and never holds a main
+// class longer than the MiB of the main section that it reads.
 
 #include <unistd.h>
 
