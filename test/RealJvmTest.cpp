@@ -19,6 +19,7 @@
 #include "ChildProcess.h"
 #include "ClassDataArchives.h"
 #include "JarFiles.h"
+#include "ZipFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -421,6 +422,76 @@ TEST_F(RealJvmTest, TheBundleToolReadsAManifestAsTheRuntimeDoes) {
                 childprocess::readFile(out + "/P.app/Contents/app/P.cfg")
                     .find("\napp.mainclass=wrapkin.probe.Probe\n"));
     }
+  }
+}
+
+// --sign signs a native library inside the jar and writes it back (here
+// with the stand-in codesign of test/doubles/apple-tools): the runtime runs
+// the jar, its jar tool reads every entry back by the headers before the
+// data, and every other entry keeps its bytes.
+TEST_F(RealJvmTest, RunsAJarWhoseNativeCodeWasSigned) {
+  const std::string jarTool = javaHomes()[0] + "/bin/jar";
+  const std::string jar = tmp.path() + "/app.jar";
+  const std::string library = "\xCF\xFA\xED\xFE a library";
+  const std::string natives = tmp.path() + "/natives";
+  fs::create_directories(natives + "/lib");
+  std::ofstream(natives + "/lib/libfake.dylib") << library;
+  std::ofstream(natives + "/readme.txt") << "after the library";
+  fs::copy_file(probe + "/probe.jar", jar);
+  runProgram(jarTool, {"--update", "--file", jar, "-C", natives,
+                       "lib/libfake.dylib", "-C", natives, "readme.txt"});
+  const std::vector<ZipRecord> original =
+      zipRecords(childprocess::readFile(jar));
+  const auto libraryRecord = [](const std::vector<ZipRecord>& records) {
+    return std::find_if(records.begin(), records.end(), [](const auto& r) {
+      return r.name == "lib/libfake.dylib";
+    });
+  };
+  // Deflated, its sizes in a data descriptor after the data.
+  ASSERT_NE(original.end(), libraryRecord(original));
+  ASSERT_EQ(8, libraryRecord(original)->method);
+  ASSERT_EQ(8, libraryRecord(original)->bytes[6] & 8);
+  ASSERT_EQ("readme.txt", original.back().name);
+  const ChildEnv withStandIns =
+      ChildEnv::clean()
+          .set("PATH", std::string(WRAPKIN_SOURCE_DIR) +
+                           "/test/doubles/apple-tools:" + std::getenv("PATH"))
+          .set("APPLE_TOOLS_RECORD", tmp.path() + "/calls");
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    const Bundle b =
+        makeBundle(tmp.path() + "/" + std::to_string(++bundles), "Probe",
+                   {"--java-home", home, "--link-runtime", "--main-jar", jar,
+                    "--sign", "Developer ID"},
+                   withStandIns);
+
+    const ChildResult result = run(b.launcher);
+
+    ASSERT_EQ(0, result.exitCode) << result.describe();
+    EXPECT_TRUE(parseReport(result.out).complete) << result.out;
+    const std::string signedJar = b.appDir + "/app.jar";
+    const std::vector<ZipRecord> rewritten =
+        zipRecords(childprocess::readFile(signedJar));
+    ASSERT_EQ(original.size(), rewritten.size());
+    for (std::size_t i = 0; i < original.size(); ++i) {
+      SCOPED_TRACE(original[i].name);
+      EXPECT_EQ(original[i].name, rewritten[i].name);
+      if (original[i].name != "lib/libfake.dylib") {
+        EXPECT_TRUE(original[i].bytes == rewritten[i].bytes);
+      } else {
+        EXPECT_TRUE(rewritten[i].completeWithoutDescriptor());
+        // Its time and date too.
+        EXPECT_EQ(original[i].bytes.substr(10, 4),
+                  rewritten[i].bytes.substr(10, 4));
+      }
+    }
+    const std::string extracted = tmp.path() + "/x" + std::to_string(bundles);
+    fs::create_directories(extracted);
+    runProgram("/bin/sh",
+               {"-c", "cd \"$0\" && exec \"$1\" --extract --file \"$2\"",
+                extracted, home + "/bin/jar", signedJar});
+    EXPECT_EQ(library + "\nsigned by Developer ID\n",
+              childprocess::readFile(extracted + "/lib/libfake.dylib"));
   }
 }
 
