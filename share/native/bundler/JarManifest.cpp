@@ -2,12 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "Ascii.h"
 #include "BundleError.h"
-#include "ZipEntry.h"
+#include "ZipArchive.h"
 
 namespace {
 
@@ -285,25 +284,24 @@ bool isManifestName(const std::string& name) {
 }  // namespace
 
 JarManifest readJarManifest(const std::filesystem::path& jar) {
-  ZipFile zip(jar);
-  std::optional<ZipEntry> firstExact;
-  std::optional<ZipEntry> lastInAnyCase;
-  zip.forEachEntry([&](const ZipEntry& entry) {
+  ZipArchive zip(jar);
+  const ZipArchiveEntry* firstExact = nullptr;
+  const ZipArchiveEntry* lastInAnyCase = nullptr;
+  for (const ZipArchiveEntry& entry : zip.entries()) {
     if (isManifestName(entry.name)) {
-      lastInAnyCase = entry;
-      if (!firstExact && entry.name == kManifestName) {
-        firstExact = entry;
+      lastInAnyCase = &entry;
+      if (firstExact == nullptr && entry.name == kManifestName) {
+        firstExact = &entry;
       }
     }
-    return true;
-  });
+  }
   JarManifest manifest;
-  if (lastInAnyCase) {
+  if (lastInAnyCase != nullptr) {
     ZipEntryReader reader(zip, *lastInAnyCase);
     ManifestBytes bytes(reader);
     manifest.mainClass = trimmed(JavaManifestReader(bytes).mainClass());
   }
-  if (!firstExact) {
+  if (firstExact == nullptr) {
     manifest.jarLaunchRefusal =
         "the Java launcher finds no entry named exactly " +
         std::string(kManifestName) + " in it";

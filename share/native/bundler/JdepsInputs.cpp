@@ -1,14 +1,16 @@
 #include "JdepsInputs.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "AppFolder.h"
 #include "Ascii.h"
+#include "BundleError.h"
 #include "BundleOptions.h"
-#include "ZipEntry.h"
+#include "ZipArchive.h"
 
 namespace fs = std::filesystem;
 
@@ -29,6 +31,21 @@ bool isJar(const fs::path& path) {
 bool isFolder(const fs::path& path) {
   std::error_code error;
   return fs::is_directory(path, error);
+}
+
+// Whether the zip file `jar` has an entry for which `matches` holds; not
+// when it is no zip file that Java could read.
+bool zipHasEntry(const fs::path& jar,
+                 const std::function<bool(const std::string&)>& matches) {
+  try {
+    const ZipArchive zip(jar);
+    const auto& entries = zip.entries();
+    return std::any_of(
+        entries.begin(), entries.end(),
+        [&](const ZipArchiveEntry& e) { return matches(e.name); });
+  } catch (const BundleError&) {
+    return false;
+  }
 }
 
 // Whether the jar or folder `archive` holds the file `name`.
