@@ -1,6 +1,7 @@
 // The bundle tool's reading of a main jar's manifest on arbitrary bytes: it
-// either gives a main class or raises BundleError, never reads out of
-// bounds, and never holds more than the manifest's first MiB.
+// either gives a main class, trimmed as the Java launcher trims it, or
+// raises BundleError, never reads out of bounds, and never holds a main
+// class longer than the MiB of the main section that it reads.
 
 #include <unistd.h>
 
@@ -34,9 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
   FUZZ_CHECK(std::fclose(file) == 0);
   try {
-    const std::string mainClass = jarMainClass(jarPath());
+    const JarManifest manifest = readJarManifest(jarPath());
+    const std::string& mainClass = manifest.mainClass;
     FUZZ_CHECK(mainClass.size() <= 1024 * 1024);
     FUZZ_CHECK(mainClass.find_first_of("\r\n") == std::string::npos);
+    // Trimmed as the launcher trims it.
+    FUZZ_CHECK(mainClass.empty() ||
+               (static_cast<unsigned char>(mainClass.front()) > ' ' &&
+                static_cast<unsigned char>(mainClass.back()) > ' '));
   } catch (const BundleError&) {
   }
   return 0;

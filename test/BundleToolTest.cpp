@@ -25,6 +25,7 @@
 #include "ChildProcess.h"
 #include "ExpectedText.h"
 #include "FakeJliRecord.h"
+#include "JarFiles.h"
 #include "TestFiles.h"
 
 namespace fs = std::filesystem;
@@ -36,41 +37,6 @@ const std::string kRuntimeLibrary = "libjli.dylib";
 #else
 const std::string kRuntimeLibrary = "libjli.so";
 #endif
-
-// A zip file of one entry, deflated as a jar tool does it, after `prefix`.
-void writeJar(const std::string& path, const std::string& entry,
-              const std::string& text, const std::string& prefix = "") {
-  uLongf size = compressBound(text.size());
-  std::string packed(size, '\0');
-  compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
-            reinterpret_cast<const Bytef*>(text.data()), text.size(),
-            Z_BEST_COMPRESSION);
-  // Without zlib's header and checksum: raw deflate, as zip files hold it.
-  packed = packed.substr(2, size - 6);
-  const auto le = [](std::uint64_t value, int bytes) {
-    std::string encoded;
-    for (int i = 0; i < bytes; ++i) {
-      encoded += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-    return encoded;
-  };
-  const std::uint64_t crc =
-      crc32(0, reinterpret_cast<const Bytef*>(text.data()), text.size());
-  // From the version needed to the length of the extra field: the same in
-  // the entry's header and in the central directory.
-  const std::string common = le(20, 2) + le(0, 2) + le(8, 2) + le(0, 4) +
-                             le(crc, 4) + le(packed.size(), 4) +
-                             le(text.size(), 4) + le(entry.size(), 2) +
-                             le(0, 2);
-  const std::string local = le(0x04034b50, 4) + common + entry + packed;
-  const std::string central = le(0x02014b50, 4) + le(20, 2) + common +
-                              le(0, 2) + le(0, 2) + le(0, 2) + le(0, 4) +
-                              le(0, 4) + entry;
-  const std::string end = le(0x06054b50, 4) + le(0, 4) + le(1, 2) + le(1, 2) +
-                          le(central.size(), 4) + le(local.size(), 4) +
-                          le(0, 2);
-  writeFile(path, prefix + local + central + end);
-}
 
 void writeScript(const std::string& path, const std::string& body) {
   writeFile(path, "#!/bin/sh\n" + body + "\n");
@@ -196,12 +162,25 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
   writeFile(tmp.path() + "/in/docs/Doc.icns", "icns");
   const Bundle b = makeBundle(
       tmp.path(), name,
-      {"--omit", "runtime", "--main-class", "a.B", "--bundle-version",
-       "1.0 <beta> & more", "--icon", tmp.path() + "/in/App.icns",
-       "--entitlements", "--document-type",
-       "circ,TXT:Logisim <circuit>: 1:" + tmp.path() + "/in/docs/Doc.icns",
-       "--document-type", "lgz:Library", "--url-scheme", "logisim+x",
-       "--plist-string", "NSHumanReadableCopyright=\xc2\xa9 2024 <Co> & co",
+      {"--omit",
+       "runtime",
+       "--main-class",
+       "a.B",
+       "--bundle-version",
+       "1.0 <beta> & more",
+       "--icon",
+       tmp.path() + "/in/App.icns",
+       "--entitlements",
+       "--document-type",
+       "circ:Logisim <circuit>: 1:" + tmp.path() + "/in/docs/Doc.icns",
+       "--own-document-type",
+       "lgz:Library",
+       "--document-type",
+       "JAVA,md:Source",
+       "--url-scheme",
+       "logisim+x",
+       "--plist-string",
+       "NSHumanReadableCopyright=\xc2\xa9 2024 <Co> & co",
        "--plist-string",
        "LSApplicationCategoryType=public.app-category.education"});
 
@@ -216,18 +195,21 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
   };
   const ChildResult info = parsed(b.root + "/Contents/Info.plist");
   ASSERT_EQ(0, info.exitCode) << info.describe();
-  // A known extension gets the system's content type, the others one of
-  // the bundle's own; only a type of its own makes the application owner.
+  // A known extension gets the system's content type, the others one that
+  // the bundle imports, or exports for a format of the application's own,
+  // which alone makes it the owner. Text formats conform to text.
   EXPECT_EQ(
       "{\"CFBundleDocumentTypes\": ["
       "{\"CFBundleTypeIconFile\": \"Doc.icns\", "
       "\"CFBundleTypeName\": \"Logisim <circuit>: 1\", "
-      "\"CFBundleTypeRole\": \"Editor\", \"LSHandlerRank\": \"Alternate\", "
-      "\"LSItemContentTypes\": "
-      "[\"wrapkin.Logisim------Co-.circ\", \"public.plain-text\"]}, "
+      "\"CFBundleTypeRole\": \"Editor\", \"LSHandlerRank\": \"Default\", "
+      "\"LSItemContentTypes\": [\"wrapkin.Logisim------Co-.circ\"]}, "
       "{\"CFBundleTypeName\": \"Library\", \"CFBundleTypeRole\": \"Editor\", "
       "\"LSHandlerRank\": \"Owner\", "
-      "\"LSItemContentTypes\": [\"wrapkin.Logisim------Co-.lgz\"]}], "
+      "\"LSItemContentTypes\": [\"wrapkin.Logisim------Co-.lgz\"]}, "
+      "{\"CFBundleTypeName\": \"Source\", \"CFBundleTypeRole\": \"Editor\", "
+      "\"LSHandlerRank\": \"Alternate\", \"LSItemContentTypes\": "
+      "[\"com.sun.java-source\", \"wrapkin.Logisim------Co-.md\"]}], "
       "\"CFBundleExecutable\": \"Logisim \\u00dc & <Co>\", "
       "\"CFBundleIconFile\": \"App.icns\", "
       "\"CFBundleIdentifier\": \"wrapkin.Logisim------Co-\", "
@@ -245,16 +227,22 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
       "\"NSHumanReadableCopyright\": \"\\u00a9 2024 <Co> & co\", "
       "\"UTExportedTypeDeclarations\": ["
       "{\"UTTypeConformsTo\": [\"public.data\", \"public.content\"], "
+      "\"UTTypeDescription\": \"Library\", "
+      "\"UTTypeIdentifier\": \"wrapkin.Logisim------Co-.lgz\", "
+      "\"UTTypeTagSpecification\": "
+      "{\"public.filename-extension\": [\"lgz\"]}}], "
+      "\"UTImportedTypeDeclarations\": ["
+      "{\"UTTypeConformsTo\": [\"public.data\", \"public.content\"], "
       "\"UTTypeDescription\": \"Logisim <circuit>: 1\", "
       "\"UTTypeIconFile\": \"Doc.icns\", "
       "\"UTTypeIdentifier\": \"wrapkin.Logisim------Co-.circ\", "
       "\"UTTypeTagSpecification\": "
       "{\"public.filename-extension\": [\"circ\"]}}, "
-      "{\"UTTypeConformsTo\": [\"public.data\", \"public.content\"], "
-      "\"UTTypeDescription\": \"Library\", "
-      "\"UTTypeIdentifier\": \"wrapkin.Logisim------Co-.lgz\", "
+      "{\"UTTypeConformsTo\": [\"public.plain-text\"], "
+      "\"UTTypeDescription\": \"Source\", "
+      "\"UTTypeIdentifier\": \"wrapkin.Logisim------Co-.md\", "
       "\"UTTypeTagSpecification\": "
-      "{\"public.filename-extension\": [\"lgz\"]}}]}\n",
+      "{\"public.filename-extension\": [\"md\"]}}]}\n",
       info.out);
   EXPECT_EQ((std::vector<std::string>{"App.icns", "Doc.icns"}),
             namesIn(b.root + "/Contents/Resources"));
@@ -272,9 +260,10 @@ TEST_F(BundleToolTest, InfoPlistAndEntitlementsReadBackAsPropertyLists) {
 // continued line and other sections, in a jar that a launch script precedes.
 TEST_F(BundleToolTest, AMainJarWithAClassPathStartsTheMainClassOfItsManifest) {
   const std::string jar = tmp.path() + "/in/app.jar";
-  writeJar(jar, "META-INF/MANIFEST.MF",
-           "Manifest-Version: 1.0\r\nmain-class: org.exam\r\n ple.Main \r\n"
-           "\r\nName: a/B.class\r\nMain-Class: not.This\r\n",
+  writeJar(jar,
+           {{"META-INF/MANIFEST.MF",
+             "Manifest-Version: 1.0\r\nmain-class: org.exam\r\n ple.Main \r\n"
+             "\r\nName: a/B.class\r\nMain-Class: not.This\r\n"}},
            "#!/bin/sh\nexec java -jar \"$0\" \"$@\"\n");
   fs::create_directories(tmp.path() + "/in/lib");
   const struct {
@@ -365,12 +354,22 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
   writeFile(lostDeps + "/release", "JAVA_VERSION=\"21\"\n");
   writeScript(lostDeps + "/bin/jdeps",
               "echo 'Error: Module javafx.base not found' >&2; exit 1");
-  writeJar(t + "/in/library.jar", "META-INF/MANIFEST.MF",
-           "Manifest-Version: 1.0\r\n\r\nName: a\r\nMain-Class: a.B\r\n");
+  writeJar(t + "/in/library.jar",
+           {{"META-INF/MANIFEST.MF",
+             "Manifest-Version: 1.0\r\n\r\nName: a\r\nMain-Class: a.B\r\n"}});
+  writeJar(t + "/in/no-blank.jar",
+           {{"META-INF/MANIFEST.MF", "Main-Class:a.B\n"}});
+  writeJar(t + "/in/lower-case.jar",
+           {{"meta-inf/manifest.mf", "Main-Class: a.B\n"}});
   // Deflated to a few kilobytes, which must not become megabytes in memory.
-  writeJar(t + "/in/bomb.jar", "META-INF/MANIFEST.MF",
-           "Main-Class: a.B\n" + std::string(16 << 20, ' '));
+  std::string lines;
+  for (int i = 0; i < 4 << 20; ++i) {
+    lines += "X: y\n";
+  }
+  writeJar(t + "/in/bomb.jar",
+           {{"META-INF/MANIFEST.MF", "Main-Class: a.B\n" + lines}});
   writeFile(t + "/in/pro:be.jar", "");
+  writeFile(t + "/in/x:y/lib.jar", "");
   writeFile(t + "/in/$CACHEDIR.jar", "");
   writeFile(t + "/in/other/App.icns", "");
   writeFile(t + "/in/App.icns", "");
@@ -449,6 +448,15 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      {"--document-type", "tar.gz:Archive"},
      "the extension \"tar.gz\" of --document-type \"tar.gz:Archive\" is not "
      "the last part of a file name: give it without a dot or a blank"},
+    {"extension with a slash",
+     {"--document-type", "a/b:Desc"},
+     "the extension \"a/b\" of --document-type \"a/b:Desc\" is not the "
+     "last part of a file name: give it without a dot or a blank"},
+    {"own document type that macOS declares",
+     {"--own-document-type", "circ,Java:Sources"},
+     "the extension \"Java\" of --own-document-type \"circ,Java:Sources\" "
+     "has a type that macOS declares, com.sun.java-source, which no "
+     "application owns: give it as --document-type"},
     {"extension of two document types",
      {"--document-type", "circ:A", "--document-type", "CIRC:B"},
      "the extension \"CIRC\" is in both --document-type \"circ:A\" and "
@@ -491,6 +499,17 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      {"--main-class=", "--main-jar", t + "/in/library.jar"},
      "--main-jar \"" + t +
          "/in/library.jar\" names no Main-Class in its manifest: give "
+         "--main-class CLASS"},
+    {"main jar whose manifest has no blank after a colon",
+     {"--main-class=", "--main-jar", t + "/in/no-blank.jar"},
+     "--main-jar \"" + t +
+         "/in/no-blank.jar\" cannot be read for its main class: line 1 of its "
+         "manifest has no \": \" after an attribute name"},
+    {"main jar whose manifest is named in lower case",
+     {"--main-class=", "--main-jar", t + "/in/lower-case.jar"},
+     "--main-jar \"" + t +
+         "/in/lower-case.jar\" cannot be started as a jar: the Java launcher "
+         "finds no entry named exactly META-INF/MANIFEST.MF in it: give "
          "--main-class CLASS"},
     {"main jar whose manifest inflates beyond 1 MiB",
      {"--main-class=", "--main-jar", t + "/in/bomb.jar", "--class-path",
@@ -545,6 +564,12 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
          "/bin/jdeps\" cannot list the modules that the application needs "
          "(Error: Module javafx.base not found): name them, --jlink "
          "MODULE,..."},
+    {"--jlink with an input in a folder whose name holds \":\"",
+     {"--java-home", lostDeps, "--jlink", "--class-path",
+      t + "/in/x:y/lib.jar"},
+     "jdeps cannot take \"" + t +
+         "/in/x:y/lib.jar\" on a path list, which \":\" separates: name the "
+         "modules, --jlink MODULE,..."},
     {"release file it cannot read",
      {"--java-home", noRelease, "--jlink", "--main-jar", t + "/in/app.jar"},
      "cannot read \"" + noRelease +
@@ -639,9 +664,51 @@ TEST_F(BundleToolTest, JlinkAsksJdepsAgainWithoutWhatItCannotFind) {
       "java.base,java.desktop, without the modules that only that needs\n",
       result.err);
   EXPECT_EQ(tmp.path() + "/out/Tool.app\n", result.out);
-  EXPECT_EQ(0u,
-            childprocess::readFile(home + "/bin/jlink.args")
-                .rfind("--add-modules java.base,java.desktop --output ", 0));
+  EXPECT_EQ(0u, childprocess::readFile(home + "/bin/jlink.args")
+                    .rfind("-J-XX:TieredStopAtLevel=1 -J-XX:+UseSerialGC "
+                           "--add-modules java.base,java.desktop --output ",
+                           0));
+}
+
+// jdeps is asked as the application runs: the class path as a class path
+// (a "DIR/*" entry's jars, then what --app-file adds and no path names), the
+// module path as modules, and as roots all of the class path but the
+// modular jars that neither are the main jar nor hold the main class.
+TEST_F(BundleToolTest, JlinkAsksJdepsAboutTheApplicationAsItRuns) {
+  const std::string home = fakeJdk("jdk", true);
+  writeFile(home + "/release", "JAVA_VERSION=\"21\"\n");
+  writeScript(home + "/bin/jdeps", "echo \"$@\" > \"$0.args\"; echo java.base");
+  writeScript(home + "/bin/jlink",
+              "while [ $# -gt 0 ]; do [ \"$1\" = --output ] && mkdir -p "
+              "\"$2/lib\"; shift; done");
+  const std::string in = tmp.path() + "/in";
+  writeFile(in + "/app.jar", "");
+  writeJar(in + "/fx.jar", {{"module-info.class", ""}});
+  writeJar(in + "/mod.jar", {{"module-info.class", ""}, {"a/B.class", ""}});
+  writeFile(in + "/lib/b.jar", "");
+  writeFile(in + "/lib/a.jar", "");
+  writeFile(in + "/lib/notes.txt", "");
+  writeFile(in + "/plugins/p.jar", "");
+  fs::create_directories(in + "/mods");
+
+  makeBundle(
+      tmp.path() + "/out", "Tool",
+      {"--java-home", home, "--jlink", "--main-jar", in + "/app.jar",
+       "--main-class", "a.B", "--class-path", in + "/fx.jar", "--class-path",
+       in + "/mod.jar", "--class-path", "$APPDIR/lib/*", "--module-path",
+       in + "/mods", "--app-file", in + "/lib", "--app-file", in + "/plugins"});
+
+  const std::string classPath = in + "/app.jar:" + in + "/fx.jar:" + in +
+                                "/mod.jar:" + in + "/lib/a.jar:" + in +
+                                "/lib/b.jar:" + in + "/plugins:" + in +
+                                "/plugins/p.jar";
+  EXPECT_EQ(
+      "-J-XX:TieredStopAtLevel=1 -J-XX:+UseSerialGC "
+      "--print-module-deps --multi-release 21 --module-path " +
+          in + "/mods --add-modules ALL-MODULE-PATH --class-path " + classPath +
+          " " + in + "/app.jar " + in + "/mod.jar " + in + "/lib/a.jar " + in +
+          "/lib/b.jar " + in + "/plugins " + in + "/plugins/p.jar\n",
+      childprocess::readFile(home + "/bin/jdeps.args"));
 }
 
 // A signal while the runtime is made: the tool passes it on to jlink,

@@ -20,6 +20,7 @@
 #include "BundleTool.h"
 #include "ChildProcess.h"
 #include "ClassDataArchives.h"
+#include "JarFiles.h"
 #include "ZipFiles.h"
 
 namespace fs = std::filesystem;
@@ -251,6 +252,177 @@ TEST_F(RealJvmTest, StartsOnARuntimeOfItsOwn) {
       EXPECT_TRUE(report.complete) << result.out;
       EXPECT_EQ(b.root + "/Contents/runtime/Contents/Home",
                 report.property("java.home"));
+    }
+  }
+}
+
+// A Java home of links to the entries of `home`, whose jlink makes a
+// runtime of the same modules once, with the home's jlink, and links each
+// bundle's runtime to it: jlink takes seconds a runtime.
+std::string homeWithSharedJlink(const std::string& home,
+                                const std::string& mirror) {
+  fs::create_directories(mirror + "/bin");
+  for (const auto& entry : fs::directory_iterator(home)) {
+    if (entry.path().filename() != "bin") {
+      fs::create_symlink(entry.path(),
+                         fs::path(mirror) / entry.path().filename());
+    }
+  }
+  for (const auto& entry : fs::directory_iterator(home + "/bin")) {
+    if (entry.path().filename() != "jlink") {
+      fs::create_symlink(entry.path(),
+                         fs::path(mirror) / "bin" / entry.path().filename());
+    }
+  }
+  const std::string jlink = mirror + "/bin/jlink";
+  std::ofstream(jlink) << "#!/bin/sh\njlink='" << home
+                       << "/bin/jlink'\nruntimes='" << mirror << "/runtimes'\n"
+                       << R"(for a; do
+  case $previous in --add-modules) modules=$a;; --output) out=$a;; esac
+  previous=$a
+done
+[ -z "$out" ] && exec "$jlink" "$@"
+if [ ! -d "$runtimes/$modules" ]; then
+  "$jlink" "$@" && mkdir -p "$runtimes" && mv "$out" "$runtimes/$modules" ||
+    exit 1
+fi
+mkdir -p "$out/lib" && cd "$runtimes/$modules" && for e in *; do
+  [ "$e" = lib ] || ln -s "$PWD/$e" "$out"
+done && ln -s "$PWD"/lib/* "$out/lib"
+)";
+  fs::permissions(jlink, fs::perms::owner_all);
+  return mirror;
+}
+
+// The files under `folder` as entries of a jar, without the module's
+// descriptor unless `modular`: a plain jar of the same classes.
+std::vector<JarEntry> jarEntries(const std::string& folder, bool modular) {
+  std::vector<JarEntry> entries;
+  for (const auto& file : fs::recursive_directory_iterator(folder)) {
+    const std::string name =
+        file.path().lexically_relative(folder).generic_string();
+    if (file.is_regular_file() && (modular || name != "module-info.class")) {
+      entries.emplace_back(name, childprocess::readFile(file.path()));
+    }
+  }
+  return entries;
+}
+
+// --jlink without modules asks jdeps as the application runs, and each kind
+// of application gets a runtime that starts it: a jar with others on its
+// class path; modules on the module path; and modular jars on the class
+// path, as JavaFX's are, one of them requiring a module that the class path
+// holds as a plain jar, as libraries often are (Automatic-Module-Name). A
+// single jar is StartsOnARuntimeOfItsOwn's, which links on every runtime;
+// these rows, seconds each, take the first: what the tool asks jdeps does
+// not depend on the runtime, and jdeps answered the same on each here.
+TEST_F(RealJvmTest, JlinkFindsWhatEachKindOfApplicationNeeds) {
+  const std::string jars = tmp.path() + "/jars";
+  const std::string manifest = "Main-Class: wrapkin.kinds.app.Main\n";
+  for (const char* module : {"app", "base", "controls", "log"}) {
+    const std::string classes = probe + "/kinds/wrapkin.kinds." + module;
+    std::vector<JarEntry> plain = jarEntries(classes, false);
+    if (std::string(module) == "app") {
+      plain.insert(plain.begin(), {"META-INF/MANIFEST.MF", manifest});
+    } else if (std::string(module) == "log") {
+      plain.insert(plain.begin(),
+                   {"META-INF/MANIFEST.MF",
+                    "Automatic-Module-Name: wrapkin.kinds.log\n"});
+    }
+    writeJar(jars + "/plain/" + module + ".jar", plain);
+    writeJar(jars + "/modular/" + module + ".jar", jarEntries(classes, true));
+  }
+  const struct {
+    const char* label;
+    std::vector<std::string> options;
+  } rows[] = {
+      {"a jar with a class path",
+       {"--main-jar", jars + "/plain/app.jar", "--class-path",
+        jars + "/plain/base.jar", "--class-path", jars + "/plain/controls.jar",
+        "--class-path", jars + "/plain/log.jar"}},
+      {"modules",
+       {"--module-path", jars + "/modular", "--main-module",
+        "wrapkin.kinds.app/wrapkin.kinds.app.Main"}},
+      {"modular jars on the class path",
+       {"--main-jar", jars + "/plain/app.jar", "--class-path",
+        jars + "/modular/base.jar", "--class-path",
+        jars + "/modular/controls.jar", "--class-path",
+        jars + "/plain/log.jar"}},
+  };
+  const std::string home =
+      homeWithSharedJlink(javaHomes().front(), tmp.path() + "/home");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    std::vector<std::string> options{"--java-home", home, "--jlink"};
+    options.insert(options.end(), row.options.begin(), row.options.end());
+    const Bundle b = makeBundle(tmp.path() + "/" + std::to_string(++bundles),
+                                "Kinds", options);
+
+    const ChildResult result = run(b.launcher);
+
+    EXPECT_EQ(0, result.exitCode) << result.describe();
+    EXPECT_EQ(0u, result.out.rfind("kinds wrapkin.kinds Point2D", 0))
+        << result.out;
+  }
+}
+
+// The bundle tool reads a main jar's manifest as the runtime does: it takes
+// a jar that `java -jar` starts, with the main class that it starts, and
+// refuses one that `java -jar` does not start.
+TEST_F(RealJvmTest, TheBundleToolReadsAManifestAsTheRuntimeDoes) {
+  const std::string main = "Main-Class: wrapkin.probe.Probe\n";
+  const struct {
+    const char* label;
+    std::vector<JarEntry> manifests;
+    bool starts;
+  } rows[] = {
+      {"the second of two",
+       {{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\n"},
+        {"META-INF/MANIFEST.MF", main}},
+       true},
+      {"the last in any case, continued",
+       {{"META-INF/MANIFEST.MF", "Main-Class: wrapkin.None\n"},
+        {"meta-inf/manifest.mf", "main-class: wrapkin.probe.Pro\n be \n"}},
+       true},
+      {"none in exact case", {{"Meta-Inf/Manifest.MF", main}}, false},
+      {"a last line without a line end",
+       {{"META-INF/MANIFEST.MF",
+         "Manifest-Version: 1.0\r\n" + main.substr(0, main.size() - 1)}},
+       false},
+      {"a continuation without a line end where the launcher reads",
+       {{"META-INF/MANIFEST.MF", "X: 1\n 2"}, {"meta-inf/manifest.mf", main}},
+       false},
+  };
+  const std::string probeClass =
+      childprocess::readFile(probe + "/classes/wrapkin/probe/Probe.class");
+  int jars = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const std::string jar = tmp.path() + "/" + std::to_string(++jars) + ".jar";
+    std::vector<JarEntry> entries = row.manifests;
+    entries.emplace_back("wrapkin/probe/Probe.class", probeClass);
+    writeJar(jar, entries);
+    for (const std::string& home : javaHomes()) {
+      const ChildResult java =
+          runChild({home + "/bin/java", "-jar", jar}, ChildEnv::clean());
+      EXPECT_EQ(row.starts, java.exitCode == 0) << home << java.describe();
+    }
+    const std::string out = tmp.path() + "/out" + std::to_string(jars);
+    const ChildResult byJar =
+        runChild({WRAPKIN_BUNDLE, "--name", "P", "--launcher", WRAPKIN_LAUNCHER,
+                  "--out", out, "--omit", "runtime", "--main-jar", jar},
+                 ChildEnv::clean());
+    EXPECT_EQ(row.starts, byJar.exitCode == 0) << byJar.describe();
+    if (row.starts) {
+      const ChildResult onClassPath =
+          runChild({WRAPKIN_BUNDLE, "--name", "P", "--launcher",
+                    WRAPKIN_LAUNCHER, "--out", out, "--omit", "runtime",
+                    "--main-jar", jar, "--class-path", probe + "/classes"},
+                   ChildEnv::clean());
+      ASSERT_EQ(0, onClassPath.exitCode) << onClassPath.describe();
+      EXPECT_NE(std::string::npos,
+                childprocess::readFile(out + "/P.app/Contents/app/P.cfg")
+                    .find("\napp.mainclass=wrapkin.probe.Probe\n"));
     }
   }
 }

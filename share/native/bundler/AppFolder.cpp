@@ -11,10 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isJar(const fs::path& path) {
-  return path.extension() == ".jar";
-}
-
 // The absolute path of `value`, with "." and ".." and any trailing "/"
 // taken away, so that its last part is the name the copy gets.
 fs::path sourcePath(const std::string& value) {
@@ -98,7 +94,7 @@ void AppFolder::add(const std::string& value, const char* option) {
     throw BundleError("two inputs are named " + inQuotes(name) + ": " +
                       inQuotes(input.source) + " and " + inQuotes(source));
   }
-  inputs.push_back({source, name});
+  inputs.push_back({source, name, !named});
 }
 
 bool AppFolder::isWrittenAsGiven(const std::string& value) {
@@ -112,23 +108,36 @@ std::string AppFolder::cfgValue(const std::string& value) {
   return "$APPDIR/" + sourcePath(value).filename().string();
 }
 
-std::vector<fs::path> AppFolder::classArchives() const {
-  std::vector<fs::path> archives;
-  for (const Input& input : inputs) {
-    std::error_code error;
-    if (isJar(input.source) && fs::is_regular_file(input.source, error)) {
-      archives.push_back(input.source);
-    } else if (fs::is_directory(input.source, error)) {
-      archives.push_back(input.source);
-      for (const fs::directory_entry& entry :
-           fs::directory_iterator(input.source, error)) {
-        if (isJar(entry.path()) && entry.is_regular_file(error)) {
-          archives.push_back(entry.path());
-        }
+std::optional<fs::path> AppFolder::source(const std::string& value) const {
+  const std::string appDir = "$APPDIR/";
+  fs::path path;
+  if (!isWrittenAsGiven(value)) {
+    path = sourcePath(value);
+  } else if (value.compare(0, appDir.size(), appDir) == 0) {
+    const fs::path inside =
+        fs::path(value.substr(appDir.size())).lexically_normal();
+    for (const Input& input : inputs) {
+      if (!inside.empty() && *inside.begin() == input.name) {
+        const fs::path rest = inside.lexically_relative(input.name);
+        path = rest == "." ? input.source : input.source / rest;
       }
     }
   }
-  return archives;
+  std::error_code error;
+  if (path.empty() || !fs::exists(path, error)) {
+    return std::nullopt;
+  }
+  return path.lexically_normal();
+}
+
+std::vector<fs::path> AppFolder::appFiles() const {
+  std::vector<fs::path> files;
+  for (const Input& input : inputs) {
+    if (input.appFile) {
+      files.push_back(input.source);
+    }
+  }
+  return files;
 }
 
 void AppFolder::copyInto(const fs::path& appDir) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,14 @@ class AppFolder {
   // and the name of its copy, or the value itself when isWrittenAsGiven.
   static std::string cfgValue(const std::string& value);
 
-  // What jdeps can analyse: the inputs that are folders or jars, and the
-  // jars right inside such folders (a module path folder holds jars).
-  std::vector<std::filesystem::path> classArchives() const;
+  // The file or folder on disk that the value of an entry option names as
+  // the application will see it: the input it names, or, for a value written
+  // as given, "$APPDIR/NAME/..." under the input NAME. Nothing for a value
+  // that names nothing the bundle holds.
+  std::optional<std::filesystem::path> source(const std::string& value) const;
+
+  // The inputs of --app-file: files the application may load by itself.
+  std::vector<std::filesystem::path> appFiles() const;
 
   // Copies every input into `appDir`, following links.
   void copyInto(const std::filesystem::path& appDir) const;
@@ -35,6 +41,7 @@ class AppFolder {
   struct Input {
     std::filesystem::path source;  // absolute
     std::string name;
+    bool appFile;
   };
 
   void add(const std::string& value, const char* option);

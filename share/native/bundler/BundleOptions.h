@@ -12,11 +12,13 @@ enum class RuntimeSource {
   jlink,  // a runtime made by the Java home's jlink
 };
 
-// A kind of file the application opens from the Finder (--document-type).
+// A kind of file the application opens from the Finder (--document-type,
+// --own-document-type).
 struct DocumentType {
   std::vector<std::string> extensions;  // without the dot
   std::string description;
-  std::string icon;  // an .icns file, or empty for none
+  std::string icon;    // an .icns file, or empty for none
+  bool owned = false;  // the application's own format
 };
 
 // The command line of wrapkin-bundle, read but not yet checked against the

@@ -40,11 +40,17 @@ Documents and links from the Finder (Info.plist):
                          files the application opens (repeatable), their
                          extensions without the dot, separated by ",":
                          CFBundleDocumentTypes, with the content type that
-                         macOS declares for a known extension (txt, pdf,
-                         png, ...), else one of the bundle's own,
-                         ID.<extension>, exported for the type's others
-                         (UTExportedTypeDeclarations). The icon is copied
-                         into Contents/Resources.
+                         macOS declares for a known extension (txt, java,
+                         pdf, png, mp3, mp4, zip, ...), else one that the
+                         bundle imports for the type's others,
+                         ID.<extension> (UTImportedTypeDeclarations). The
+                         icon is copied into Contents/Resources.
+  --own-document-type EXTENSIONS:DESCRIPTION[:ICON.icns]
+                         the same for a format that is the application's
+                         own (repeatable): the bundle exports its type
+                         (UTExportedTypeDeclarations) and owns it
+                         (LSHandlerRank Owner); no extension that macOS
+                         declares
   --url-scheme SCHEME    links SCHEME:... that the application opens
                          (repeatable): CFBundleURLTypes. A letter, then
                          letters, digits, "+", "-" and "."
@@ -68,9 +74,11 @@ Runtime:
                          DIR's jmods or from DIR itself when its jlink can
                          link from its own run-time image. Without MODULEs:
                          the modules that DIR's `jdeps --print-module-deps`
-                         finds the application's jars and folders need;
-                         where it stops at what it cannot find, the tool
-                         asks again with --ignore-missing-deps and says so.
+                         finds the application needs, asked as it runs: the
+                         class path as a class path, the module path as
+                         modules; where it stops at what it cannot find, the
+                         tool asks again with --ignore-missing-deps and says
+                         so.
   --link-runtime         instead, links to DIR's entries: quick, for tests,
                          and the bundle breaks when DIR goes
   On Linux the runtime gets lib/libjli.dylib, a link to lib/libjli.so: the

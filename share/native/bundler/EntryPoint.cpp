@@ -22,8 +22,10 @@ void checkWrittenAsItself(const std::string& what, const std::string& value) {
   }
 }
 
-// The main class that the manifest of the main jar `jar` names.
-std::string manifestMainClass(const std::string& jar) {
+// The main class that the manifest of the main jar `jar` names. With
+// `byJavaJar`, the runtime runs the jar with -jar and must take its manifest
+// before the main class counts.
+std::string manifestMainClass(const std::string& jar, bool byJavaJar) {
   const std::string option = "--main-jar " + inQuotes(jar);
   std::error_code error;
   if (fs::is_directory(jar, error)) {
@@ -34,19 +36,23 @@ std::string manifestMainClass(const std::string& jar) {
   if (!fs::is_regular_file(jar, error)) {
     throw BundleError(option + " is not a jar file");
   }
-  std::string mainClass;
+  JarManifest manifest;
   try {
-    mainClass = jarMainClass(jar);
+    manifest = readJarManifest(jar);
   } catch (const BundleError& e) {
     throw BundleError(option +
                       " cannot be read for its main class: " + e.what());
   }
-  if (mainClass.empty()) {
+  if (manifest.mainClass.empty()) {
     throw BundleError(option +
                       " names no Main-Class in its manifest: give "
                       "--main-class CLASS");
   }
-  return mainClass;
+  if (byJavaJar && !manifest.jarLaunchRefusal.empty()) {
+    throw BundleError(option + " cannot be started as a jar: " +
+                      manifest.jarLaunchRefusal + ": give --main-class CLASS");
+  }
+  return manifest.mainClass;
 }
 
 }  // namespace
@@ -93,7 +99,7 @@ EntryPoint entryPoint(const BundleOptions& o) {
     // The runtime finds the main class itself, but a jar without one is
     // better refused now than on the user's machine.
     if (!AppFolder::isWrittenAsGiven(o.mainJar)) {
-      manifestMainClass(o.mainJar);
+      manifestMainClass(o.mainJar, true);
     }
     return entry;
   }
@@ -105,7 +111,7 @@ EntryPoint entryPoint(const BundleOptions& o) {
     }
   }
   if (entry.mainClass.empty()) {
-    entry.mainClass = manifestMainClass(o.mainJar);
+    entry.mainClass = manifestMainClass(o.mainJar, false);
     checkWrittenAsItself("the main class of --main-jar " + inQuotes(o.mainJar),
                          entry.mainClass);
   }

@@ -1,5 +1,6 @@
 #include "JavaHome.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -8,6 +9,7 @@
 
 #include "BundleError.h"
 #include "BundlerPlatform.h"
+#include "JdepsInputs.h"
 #include "Subprocess.h"
 
 namespace fs = std::filesystem;
@@ -75,6 +77,21 @@ std::string moduleList(const ProgramResult& deps) {
   return isList ? list : "";
 }
 
+// `paths` as one argument of jdeps, which splits it at every ":". Raises
+// BundleError for a path that holds one.
+std::string pathList(const std::vector<fs::path>& paths) {
+  std::string list;
+  for (const fs::path& path : paths) {
+    if (path.string().find(':') != std::string::npos) {
+      throw BundleError("jdeps cannot take " + inQuotes(path.string()) +
+                        " on a path list, which \":\" separates: name the "
+                        "modules, --jlink MODULE,...");
+    }
+    list += (list.empty() ? "" : ":") + path.string();
+  }
+  return list;
+}
+
 // jlink names its capabilities at the end of its help text, which follows
 // the JVM's locale.
 constexpr char kLinksFromImage[] = "Linking from run-time image enabled";
@@ -124,14 +141,19 @@ std::string featureVersion(const fs::path& home) {
   throw BundleError(inQuotes(release.string()) + " names no JAVA_VERSION");
 }
 
+std::vector<std::string> briefToolCommand(const fs::path& tool) {
+  return {tool.string(), "-J-XX:TieredStopAtLevel=1", "-J-XX:+UseSerialGC"};
+}
+
 void checkCanLink(const fs::path& home) {
   const fs::path jlink = tool(home, "jlink", "to link a runtime with");
   std::error_code error;
   if (fs::is_directory(home / "jmods", error)) {
     return;
   }
-  const ProgramResult help =
-      runProgram({jlink.string(), "-J-Duser.language=en", "--help"});
+  std::vector<std::string> argv = briefToolCommand(jlink);
+  argv.insert(argv.end(), {"-J-Duser.language=en", "--help"});
+  const ProgramResult help = runProgram(argv);
   if (help.out.find(kLinksFromImage) == std::string::npos) {
     throw BundleError(inQuotes(home.string()) +
                       " cannot link a runtime: it has no jmods folder, and "
@@ -139,21 +161,28 @@ void checkCanLink(const fs::path& home) {
   }
 }
 
-ModuleDeps moduleDeps(const fs::path& home,
-                      const std::vector<fs::path>& archives) {
-  if (archives.empty()) {
+ModuleDeps moduleDeps(const fs::path& home, const JdepsInputs& application) {
+  if (application.roots.empty() && application.modulePath.empty()) {
     throw BundleError(
         "--jlink has no jars or folders to find the modules in: name them, "
         "--jlink MODULE,...");
   }
-  const std::string jdeps =
-      tool(home, "jdeps",
-           "to find the modules with: name them, --jlink MODULE,...")
-          .string();
-  std::vector<std::string> argv{jdeps, "--print-module-deps", "--multi-release",
-                                featureVersion(home)};
-  for (const fs::path& archive : archives) {
-    argv.push_back(archive.string());
+  const fs::path jdeps = tool(
+      home, "jdeps", "to find the modules with: name them, --jlink MODULE,...");
+  std::vector<std::string> argv = briefToolCommand(jdeps);
+  argv.insert(argv.end(),
+              {"--print-module-deps", "--multi-release", featureVersion(home)});
+  if (!application.modulePath.empty()) {
+    // What the application's modules need, not they themselves: they
+    // stay in the application's folder.
+    argv.insert(argv.end(), {"--module-path", pathList(application.modulePath),
+                             "--add-modules", "ALL-MODULE-PATH"});
+  }
+  if (!application.classPath.empty()) {
+    argv.insert(argv.end(), {"--class-path", pathList(application.classPath)});
+  }
+  for (const fs::path& root : application.roots) {
+    argv.push_back(root.string());
   }
   ModuleDeps deps;
   const ProgramResult strict = runProgram(argv);
@@ -161,11 +190,12 @@ ModuleDeps moduleDeps(const fs::path& home,
   if (!deps.modules.empty()) {
     return deps;
   }
-  argv.insert(argv.begin() + 1, "--ignore-missing-deps");
+  argv.insert(std::find(argv.begin(), argv.end(), "--print-module-deps") + 1,
+              "--ignore-missing-deps");
   const ProgramResult lenient = runProgram(argv);
   deps.modules = moduleList(lenient);
   if (deps.modules.empty()) {
-    throw BundleError(inQuotes(jdeps) +
+    throw BundleError(inQuotes(jdeps.string()) +
                       " cannot list the modules that the application needs (" +
                       lenient.firstLine() + "): name them, --jlink MODULE,...");
   }

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+struct JdepsInputs;
+
 // The Java runtime home a bundle's runtime is made from.
 namespace JavaHome {
 
@@ -16,6 +18,12 @@ std::filesystem::path find(const std::string& given);
 // is "17"). Raises BundleError when the file cannot be read or names none.
 std::string featureVersion(const std::filesystem::path& home);
 
+// The command line that starts the home's `tool` (jlink, jdeps) with JVM
+// options for a program that runs once and briefly, for which the optimising
+// compiler and a parallel collector cost more than they save: they take
+// half the processor time of such a run.
+std::vector<std::string> briefToolCommand(const std::filesystem::path& tool);
+
 // Raises BundleError, saying why, unless the home's jlink can link a
 // runtime: from the home's jmods, or else from its own run-time image.
 void checkCanLink(const std::filesystem::path& home);
@@ -26,11 +34,13 @@ struct ModuleDeps {
   std::string note;     // how they were found, when it is worth a line
 };
 
-// Asks the home's jdeps for the modules that `archives` need. Where it stops
-// at classes or modules it cannot find, it asks again with
+// Asks the home's jdeps for the modules that the application needs, as the
+// runtime will run it: its class path as a class path, its roots analysed
+// whole, every module of its module path as a module. Where jdeps stops at
+// classes or modules it cannot find, it asks again with
 // --ignore-missing-deps and says so in the note. Raises BundleError, naming
 // --jlink MODULE,... as the way out, when that fails too.
 ModuleDeps moduleDeps(const std::filesystem::path& home,
-                      const std::vector<std::filesystem::path>& archives);
+                      const JdepsInputs& application);
 
 }  // namespace JavaHome

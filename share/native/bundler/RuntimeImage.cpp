@@ -8,6 +8,7 @@
 #include "BundlerPlatform.h"
 #include "FileTree.h"
 #include "JavaHome.h"
+#include "JdepsInputs.h"
 #include "Subprocess.h"
 
 namespace fs = std::filesystem;
@@ -48,14 +49,11 @@ void mirror(const fs::path& home, const fs::path& mirrored,
 }
 
 void makeWithJlink(const RuntimePlan& plan, const fs::path& home) {
-  std::vector<std::string> argv{(plan.home / "bin/jlink").string(),
-                                "--add-modules",
-                                plan.modules,
-                                "--output",
-                                home.string(),
-                                "--strip-debug",
-                                "--no-header-files",
-                                "--no-man-pages"};
+  std::vector<std::string> argv =
+      JavaHome::briefToolCommand(plan.home / "bin/jlink");
+  argv.insert(argv.end(),
+              {"--add-modules", plan.modules, "--output", home.string(),
+               "--strip-debug", "--no-header-files", "--no-man-pages"});
   runProgramOrFail(argv);
   if (plan.withoutLibrary) {
     std::error_code ignored;
@@ -75,7 +73,7 @@ RuntimePlan planRuntime(const BundleOptions& options, const AppFolder& app) {
     plan.modules = options.jlinkModules;
     if (plan.modules.empty()) {
       const JavaHome::ModuleDeps deps =
-          JavaHome::moduleDeps(plan.home, app.classArchives());
+          JavaHome::moduleDeps(plan.home, jdepsInputs(options, app));
       plan.modules = deps.modules;
       if (!deps.note.empty()) {
         plan.notes.push_back(deps.note);

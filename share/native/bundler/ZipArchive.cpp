@@ -395,6 +395,83 @@ void ZipArchive::extract(const ZipArchiveEntry& entry, const fs::path& to) {
   }
 }
 
+struct ZipEntryReader::Inflater {
+  ZStream stream{false};
+  unsigned char input[kBufferSize];
+};
+
+ZipEntryReader::ZipEntryReader(ZipArchive& archive,
+                               const ZipArchiveEntry& record)
+    : zip(archive),
+      entry(record),
+      next(archive.locate(record).data),
+      unread(record.compressedSize) {
+  if ((entry.flags & kEncryptedFlag) != 0) {
+    throw BundleError(entryWhat(entry) + " is encrypted");
+  }
+  if (entry.method == kDeflated) {
+    inflater = std::make_unique<Inflater>();
+  } else if (entry.method != kStored) {
+    throw BundleError(entryWhat(entry) + " is compressed by method " +
+                      std::to_string(entry.method) +
+                      ", which Java cannot unpack");
+  }
+}
+
+ZipEntryReader::~ZipEntryReader() = default;
+
+std::size_t ZipEntryReader::read(char* buffer, std::size_t count) {
+  if (ended || count == 0) {
+    return 0;
+  }
+  const std::string what = entryWhat(entry);
+  std::size_t got = 0;
+  if (!inflater) {
+    got = static_cast<std::size_t>(std::min<std::uint64_t>(unread, count));
+    zip.readAt(next, buffer, got, what);
+    next += got;
+    unread -= got;
+    ended = unread == 0;
+  } else {
+    z_stream& stream = *inflater->stream.get();
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out =
+        static_cast<uInt>(std::min<std::size_t>(count, kBufferSize));
+    const uInt wanted = stream.avail_out;
+    // Until some output, so that 0 means the end.
+    while (stream.avail_out == wanted && !ended) {
+      if (stream.avail_in == 0) {
+        if (unread == 0) {
+          throw BundleError(what + " is cut short");
+        }
+        const std::size_t n = static_cast<std::size_t>(
+            std::min<std::uint64_t>(unread, kBufferSize));
+        zip.readAt(next, inflater->input, n, what);
+        next += n;
+        unread -= n;
+        stream.next_in = inflater->input;
+        stream.avail_in = static_cast<uInt>(n);
+      }
+      const int rc = inflate(&stream, Z_NO_FLUSH);
+      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+        throw BundleError(what + " is corrupt" +
+                          (stream.msg != nullptr
+                               ? std::string(": ") + stream.msg
+                               : std::string()));
+      }
+      ended = rc == Z_STREAM_END;
+    }
+    got = wanted - stream.avail_out;
+  }
+  produced += got;
+  if (ended && produced != entry.size) {
+    throw BundleError(what + " unpacks to " + std::to_string(produced) +
+                      " bytes, not the " + std::to_string(entry.size) +
+                      " that its central directory gives");
+  }
+  return got;
+}
+
 // Where the entry's record ends in the file: its data, and the data
 // descriptor after it that writers such as Java's jar tool add.
 std::uint64_t ZipArchive::recordEnd(const ZipArchiveEntry& entry) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -60,6 +61,8 @@ class ZipArchive {
       const std::filesystem::path& to);
 
  private:
+  friend class ZipEntryReader;
+
   struct Location;
   // What a replaced entry's record holds now.
   struct Written {
@@ -86,4 +89,33 @@ class ZipArchive {
   std::uint64_t endRecord = 0;  // the end of central directory record
   bool zip64 = false;
   std::vector<ZipArchiveEntry> records;
+};
+
+// Unpacks one readable entry of a ZipArchive piece by piece, so that an
+// entry of any size is read through a small buffer. The archive must
+// outlive it.
+class ZipEntryReader {
+ public:
+  // Raises BundleError for an entry that is not readable() or whose data
+  // lies beyond the file's end.
+  ZipEntryReader(ZipArchive& archive, const ZipArchiveEntry& entry);
+  ZipEntryReader(const ZipEntryReader&) = delete;
+  ZipEntryReader& operator=(const ZipEntryReader&) = delete;
+  ~ZipEntryReader();
+
+  // Up to `count` bytes of the entry's contents into `buffer`; 0 only at
+  // their end. Raises BundleError when the data is corrupt or cut short, or
+  // unpacks to another size than the directory gives, which Java refuses.
+  std::size_t read(char* buffer, std::size_t count);
+
+ private:
+  struct Inflater;
+
+  ZipArchive& zip;
+  const ZipArchiveEntry entry;
+  std::uint64_t next;    // the file's offset of the data not read yet
+  std::uint64_t unread;  // bytes of the entry's data not read yet
+  std::uint64_t produced = 0;
+  bool ended = false;
+  std::unique_ptr<Inflater> inflater;  // for a deflated entry
 };

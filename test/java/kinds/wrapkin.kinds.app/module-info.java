@@ -1,0 +1,3 @@
+module wrapkin.kinds.app {
+  requires wrapkin.kinds.controls;
+}
