@@ -356,6 +356,7 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
   std::ofstream(aFile) << "x";
   const std::string colonCache = tmp.path() + "/c:x";
   const std::string sharedCache = tmp.path() + "/shared";
+  const std::string linkedCache = tmp.path() + "/linked";
   const ChildEnv withCache = env()
                                  .set("XDG_CACHE_HOME", tmp.path() + "/cache")
                                  .set("HOME", tmp.path() + "/home");
@@ -429,6 +430,15 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
        env().set("XDG_CACHE_HOME", sharedCache),
        {},
        "\"" + sharedCache + "\" directory can be written by other users"},
+      {"the user's cache folder a link of theirs to a folder of theirs",
+       [&] {
+         fs::create_directories(linkedCache + ".real");
+         fs::permissions(linkedCache + ".real", fs::perms::owner_all);
+         fs::create_directory_symlink(linkedCache + ".real", linkedCache);
+       },
+       env().set("XDG_CACHE_HOME", linkedCache),
+       {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"},
+       ""},
       {"a link in the key folder's place",
        [&] {
          restore();
@@ -457,6 +467,14 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
   };
   if (geteuid() == 0) {
     rows.insert(rows.begin() + 8,
+                {"the user's cache folder a link of another user's",
+                 [&] {
+                   ASSERT_EQ(0, lchown(linkedCache.c_str(), 65534, 65534));
+                 },
+                 env().set("XDG_CACHE_HOME", linkedCache),
+                 {},
+                 "\"" + linkedCache + "\" directory is a link"});
+    rows.insert(rows.begin() + 10,
                 {"the key folder owned by another user",
                  [&] {
                    restore();

@@ -105,7 +105,14 @@ bool mayKeepArchive(const std::string& archive, const std::string& cacheDir) {
               << folder << "\" directory: " << failure);
     return false;
   }
-  for (const std::string& trusted : foldersToTrust(archive, cacheDir)) {
+  std::vector<std::string> folders = foldersToTrust(archive, cacheDir);
+  if (folders.size() > 1) {
+    // The user's cache folder may be a link of their own, to a disk with
+    // room, say; what it leads to is held to the same rule. The launcher's
+    // folders below it are its own, and a link there is someone else's.
+    folders.back() = FileUtils::throughOwnLink(folders.back());
+  }
+  for (const std::string& trusted : folders) {
     if (!FileUtils::isPrivateFolder(trusted, failure)) {
       LOG_TRACE("No class-data options: \"" << trusted << "\" directory "
                                             << failure);

@@ -92,6 +92,10 @@ std::vector<std::string> listDirectory(const std::string& path);
 // and why in a few words in `why`.
 bool isPrivateFolder(const std::string& path, std::string& why);
 
+// Where `path` leads when it is a link of the effective user's own, which
+// only they can change: its target, made absolute. Otherwise `path` itself.
+std::string throughOwnLink(const std::string& path);
+
 // Removes `path` with all it holds, links as links; what cannot be removed
 // stays. It never goes into a folder of another user.
 void removeTree(const std::string& path);

@@ -261,6 +261,20 @@ bool isPrivateFolder(const std::string& path, std::string& why) {
   return false;
 }
 
+std::string throughOwnLink(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) ||
+      st.st_uid != geteuid() || st.st_size <= 0) {
+    return path;
+  }
+  std::string target(static_cast<std::size_t>(st.st_size), '\0');
+  const ssize_t size = readlink(path.c_str(), &target[0], target.size());
+  if (size != st.st_size) {  // changed meanwhile: take it as it stands
+    return path;
+  }
+  return target[0] == '/' ? target : combinePath(dirname(path), target);
+}
+
 void removeTree(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) {
