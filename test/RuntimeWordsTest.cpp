@@ -38,6 +38,11 @@ TEST(RuntimeWordsTest, TellsTheRuntimesRefusalsFromAnApplicationsWords) {
         "oder eine JavaFX-Anwendung muss javafx.application.Application "
         "erweitern"},
        true},
+      {"main method not static, in French",
+       {"Erreur : la méthode principale n'est pas static dans la classe a.B, "
+        "définissez la méthode principale comme suit :",
+        "   public static void main(String[] args)"},
+       true},
       {"a module without a main class",
        {"module m does not have a ModuleMainClass attribute, use -m "
         "<module>/<main-class>"},
