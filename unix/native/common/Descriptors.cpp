@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 namespace {
 
 constexpr int kStandardErrorFd = 2;
@@ -27,18 +25,9 @@ int privateDescriptor(int fd) {
 }
 
 bool writeAll(int fd, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
+  return transferAll(bytes, size, [fd](const char* part, std::size_t count) {
+    return write(fd, part, count);
+  });
 }
 
 }  // namespace Descriptors

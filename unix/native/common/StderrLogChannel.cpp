@@ -2,9 +2,10 @@
 
 #include <sys/socket.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
+
+#include "Descriptors.h"
 
 namespace {
 
@@ -31,18 +32,10 @@ std::string encodeLines(const std::vector<std::string>& lines) {
 }
 
 bool sendAll(int fd, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = send(fd, bytes, size, kSendFlags);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
+  return Descriptors::transferAll(
+      bytes, size, [fd](const char* part, std::size_t count) {
+        return send(fd, part, count, kSendFlags);
+      });
 }
 
 void setNoSigpipe(int fd) {
