@@ -66,10 +66,10 @@ class OwnedFd {
   int fd;
 };
 
-// -1 for a descriptor that was not redirected, or was closed.
+// What a standard descriptor was before it went into the log.
 struct SavedDescriptor {
   bool redirected = false;
-  int copy = -1;
+  int copy = -1;  // -1 when it was closed
 };
 
 struct Log {
@@ -100,6 +100,10 @@ bool redirect(int fd, int target, SavedDescriptor& saved) {
     return false;
   }
   saved.redirected = dup2(target, fd) >= 0;
+  if (!saved.redirected && saved.copy >= 0) {
+    close(saved.copy);
+    saved.copy = -1;
+  }
   return saved.redirected;
 }
 
