@@ -120,14 +120,12 @@ JVM_LAUNCHER_EXPORT int main(int argc, char* argv[]) {
   if (AppCdsWaiter::isStartedAsWaiter(argc, argv)) {
     return AppCdsWaiter::run(argv);
   }
-  // A start from the Finder left this process to keep its log.
-  if (StderrLog::isStartedAsKeeper(argc, argv)) {
-    SysInfo::argc = argc;
-    SysInfo::argv = argv;
-    return StderrLog::keep(argv, reportStartEndedByJvm);
-  }
 
   SysInfo::argc = argc;
   SysInfo::argv = argv;
+  // A start from the Finder left this process to keep its log.
+  if (StderrLog::isStartedAsKeeper(argc, argv)) {
+    return StderrLog::keep(argv, reportStartEndedByJvm);
+  }
   return app::launch(std::nothrow, initJvmLauncher, &errorAlertLogAppender);
 }

@@ -1,14 +1,20 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "DetachedSpawn.h"
@@ -80,6 +86,9 @@ struct Log {
   SavedDescriptor savedStderr;
   SavedDescriptor savedStdout;
 
+  // Set when the keeper could not be started: then there is no log.
+  std::atomic<bool> keeperMissing{false};
+
   // Guards the conversation with the keeper.
   std::mutex lock;
   int channel = -1;
@@ -127,23 +136,83 @@ void restore(int fd, SavedDescriptor& saved) {
   saved.redirected = false;
 }
 
-bool startKeeper(const std::string& program, const std::string& name,
-                 const std::string& logPath, int pipeIn, int channel,
-                 int logFile) {
-  std::vector<std::string> args(StderrLogChannel::kArgumentCount);
-  args[StderrLogChannel::kTitle] = name + " (log)";
-  args[StderrLogChannel::kLogPath] = logPath;
+// What starting the keeper takes, made ready on the start's thread: the
+// launcher changes its environment later, while the keeper may still be on
+// its way.
+struct KeeperStart {
+  std::string program;
+  std::vector<std::string> args;
   std::vector<std::string> env;
+  std::vector<int> descriptors;  // closed here once the keeper has them
+  Log* log = nullptr;
+  bool withStdout = false;
+};
+
+std::unique_ptr<KeeperStart> prepareKeeper(const std::string& program,
+                                           const std::string& name,
+                                           const std::string& logPath) {
+  std::unique_ptr<KeeperStart> start(new KeeperStart());
+  start->program = program;
+  start->args.resize(StderrLogChannel::kArgumentCount);
+  start->args[StderrLogChannel::kTitle] = name + " (log)";
+  start->args[StderrLogChannel::kLogPath] = logPath;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    env.push_back(*entry);
+    start->env.push_back(*entry);
   }
-  env.push_back(std::string(StderrLogChannel::kKeeperMark) + "=1");
-  std::vector<int> descriptors(StderrLogChannel::kDescriptorCount, -1);
-  descriptors[StderrLogChannel::kPipe] = pipeIn;
-  descriptors[StderrLogChannel::kChannel] = channel;
-  descriptors[StderrLogChannel::kLogFile] = logFile;
-  return spawnDetached(program, pointersTo(args).data(),
-                       pointersTo(env).data(), descriptors);
+  start->env.push_back(std::string(StderrLogChannel::kKeeperMark) + "=1");
+  start->descriptors.assign(StderrLogChannel::kDescriptorCount, -1);
+  return start;
+}
+
+// Without a keeper nothing reads the pipe: the standard descriptors go back
+// to the null device, where they were (a log is only started for those
+// that reach no one), and there is no log.
+void doWithoutKeeper(const KeeperStart& start) {
+  start.log->keeperMissing = true;
+  const int nullDevice = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (nullDevice >= 0) {
+    dup2(nullDevice, kStandardErrorFd);
+    if (start.withStdout) {
+      dup2(nullDevice, kStandardOutputFd);
+    }
+    close(nullDevice);
+  }
+}
+
+void startKeeper(std::unique_ptr<KeeperStart> start) {
+  const bool started =
+      spawnDetached(start->program, pointersTo(start->args).data(),
+                    pointersTo(start->env).data(), start->descriptors);
+  if (!started) {
+    doWithoutKeeper(*start);
+  }
+  for (int fd : start->descriptors) {
+    if (fd >= 0) {
+      close(fd);
+    }
+  }
+}
+
+// The start goes on while a thread of its own waits for the system to start
+// the keeper: on a busy machine that takes a while. The thread has no
+// business with signals.
+void startKeeperAside(std::unique_ptr<KeeperStart> start) {
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  try {
+    std::thread(
+        [](KeeperStart* owned) {
+          startKeeper(std::unique_ptr<KeeperStart>(owned));
+        },
+        start.get())
+        .detach();
+    start.release();
+  } catch (const std::exception&) {
+    startKeeper(std::move(start));
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // Reads exactly `size` bytes, each within the time the keeper has.
@@ -197,29 +266,26 @@ bool start(const std::string& dir, const std::string& name,
     return false;
   }
   const LogFolder::NewLog file = LogFolder::create(dir, name);
-  const OwnedFd logFile(file.fd);
+  OwnedFd logFile(file.fd);
   int ends[2];
   if (logFile.get() < 0 || pipe(ends) != 0) {
     return false;
   }
-  const OwnedFd pipeIn(Descriptors::privateDescriptor(ends[0]));
+  OwnedFd pipeIn(Descriptors::privateDescriptor(ends[0]));
   const OwnedFd pipeOut(Descriptors::privateDescriptor(ends[1]));
   if (pipeIn.get() < 0 || pipeOut.get() < 0 ||
       socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) {
     return false;
   }
   OwnedFd channel(Descriptors::privateDescriptor(ends[0]));
-  const OwnedFd keeperChannel(Descriptors::privateDescriptor(ends[1]));
+  OwnedFd keeperChannel(Descriptors::privateDescriptor(ends[1]));
   if (channel.get() < 0 || keeperChannel.get() < 0) {
     return false;
   }
   StderrLogChannel::setNoSigpipe(channel.get());
-  if (!startKeeper(keeperProgram, name, file.path, pipeIn.get(),
-                   keeperChannel.get(), logFile.get())) {
-    return false;
-  }
+  std::unique_ptr<KeeperStart> keeper =
+      prepareKeeper(keeperProgram, name, file.path);
 
-  // From here on the keeper ends once the channel and the pipe are closed.
   std::unique_ptr<Log> log(new Log());
   log->path = file.path;
   if (!redirect(kStandardErrorFd, pipeOut.get(), log->savedStderr) ||
@@ -231,6 +297,14 @@ bool start(const std::string& dir, const std::string& name,
   }
   log->channel = channel.release();
   theLog = log.release();
+
+  // What is written until the keeper reads waits in the pipe.
+  keeper->log = theLog;
+  keeper->withStdout = theLog->savedStdout.redirected;
+  keeper->descriptors[StderrLogChannel::kPipe] = pipeIn.release();
+  keeper->descriptors[StderrLogChannel::kChannel] = keeperChannel.release();
+  keeper->descriptors[StderrLogChannel::kLogFile] = logFile.release();
+  startKeeperAside(std::move(keeper));
   return true;
 }
 
@@ -240,7 +314,7 @@ Tail tail() {
     return result;
   }
   Log* const log = ownLog();
-  if (log == nullptr) {
+  if (log == nullptr || log->keeperMissing) {
     return result;
   }
   result.path = log->path;
