@@ -172,43 +172,59 @@ def cds_results(results):
     return out
 
 
-def key_results(results):
-    """Per class path size: the starts with and without the class-data key."""
-    counts = {int(re.match(r"key-(\d+)-\d+\.json$", os.path.basename(p)).group(1))
-              for p in glob.glob(os.path.join(results, "key-*-*.json"))}
+def waiter_results(results):
+    """Per runtime version: the waiter's dump and proof, side by side, and
+    their peak resident sizes."""
+    out = []
+    for path in glob.glob(os.path.join(results, "cds-waiter-rss-*.txt")):
+        version = re.match(r"cds-waiter-rss-(.+)\.txt$", os.path.basename(path)).group(1)
+        runs = rounds_of(results, "cds-waiter-" + version)
+        (dump_cmd,) = [c for c in runs if "-Xshare:dump" in c]
+        (proof_cmd,) = [c for c in runs if c != dump_cmd]
+        peaks = {}
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                label, kib = line.split()[:2]
+                peaks.setdefault(label, []).append(int(kib))
+        out.append({
+            "version": version,
+            "rounds": len(runs[dump_cmd]["round_medians"]),
+            "dump": summary(runs[dump_cmd]),
+            "proof": summary(runs[proof_cmd]),
+            "ratio": median_ci(round_ratios(runs[proof_cmd], runs[dump_cmd])),
+            "dump_mib": statistics.median(peaks["dump"]) / 1024.0,
+            "proof_mib": statistics.median(peaks["proof"]) / 1024.0,
+        })
+    return sorted(out, key=lambda r: version_key(r["version"]))
+
+
+def paired_cost(results, prefix, marker):
+    """Per size N of the rounds PREFIX-N: the command whose path holds
+    MARKER against the other, the difference of the rounds' medians."""
+    counts = {int(re.match(re.escape(prefix) + r"-(\d+)-\d+\.json$",
+                           os.path.basename(p)).group(1))
+              for p in glob.glob(os.path.join(results, prefix + "-*-*.json"))}
     out = []
     for count in sorted(counts):
-        runs = rounds_of(results, "key-%d" % count)
-        (key_cmd,) = [c for c in runs if "/key/Key.app/" in c]
-        (plain_cmd,) = [c for c in runs if c != key_cmd]
-        extra = [ms(a - b) for a, b in zip(runs[key_cmd]["round_medians"],
+        runs = rounds_of(results, "%s-%d" % (prefix, count))
+        (with_cmd,) = [c for c in runs if marker in c]
+        (plain_cmd,) = [c for c in runs if c != with_cmd]
+        extra = [ms(a - b) for a, b in zip(runs[with_cmd]["round_medians"],
                                             runs[plain_cmd]["round_medians"])]
         out.append({
             "count": count,
             "rounds": len(extra),
             "plain": summary(runs[plain_cmd]),
-            "key": summary(runs[key_cmd]),
+            "key": summary(runs[with_cmd]),
             "extra": median_ci(extra),
             "per_jar_us": statistics.median(extra) * 1e3 / count,
         })
     return out
 
 
-def finder_results(results):
-    """The start with standard error on the null device, as from the Finder,
-    against the same start with it in a file: what the log costs."""
-    runs = rounds_of(results, "finder")
-    (finder_cmd,) = [c for c in runs if " /dev/null " in c]
-    (file_cmd,) = [c for c in runs if c != finder_cmd]
-    extra = [ms(a - b) for a, b in zip(runs[finder_cmd]["round_medians"],
-                                        runs[file_cmd]["round_medians"])]
-    return {
-        "rounds": len(extra),
-        "runs": len(runs[file_cmd]["times"]) // len(extra),
-        "file": summary(runs[file_cmd]),
-        "finder": summary(runs[finder_cmd]),
-        "extra": median_ci(extra),
-    }
+def key_results(results):
+    """Per class path size: the starts with and without the class-data key."""
+    return paired_cost(results, "key", "/key/Key.app/")
 
 
 # --- In process (Google Benchmark) ---------------------------------------------
@@ -475,8 +491,12 @@ def main():
         r["first_verdict"] = verdict(r["first_ratio"], GOAL_CDS_FIRST, True)
 
     key = key_results(results)
+    waiter = waiter_results(results)
+    record = paired_cost(results, "record", "/all/Rec-all-")
 
-    finder = finder_results(results)
+    # One size only: the same start with standard error in a file ("plain")
+    # and on the null device.
+    (finder,) = paired_cost(results, "finder", " /dev/null ")
     finder_verdict = verdict(finder["extra"], GOAL_FINDER_MS, True)
 
     # Scale, whole process.
@@ -535,8 +555,8 @@ def main():
                             fmt_ms(limit["median"]))), overhead_verdict),
         ("Finder start - start with stderr in a file <= %.1f ms" % GOAL_FINDER_MS,
          "%.2f [%.2f-%.2f] ms (all runs: %s / %s ms)" % (
-             finder["extra"] + (fmt_ms(finder["finder"]["median"]),
-                                fmt_ms(finder["file"]["median"]))), finder_verdict),
+             finder["extra"] + (fmt_ms(finder["key"]["median"]),
+                                fmt_ms(finder["plain"]["median"]))), finder_verdict),
         ("launcher / java -cp <= %.2f" % GOAL_REAL_START,
          "%.3f [%.3f-%.3f] (all runs %.3f: %s / %s ms)" % (
              start_ci + (start_ratio, fmt_ms(ours["median"]), fmt_ms(java["median"]))),
@@ -596,8 +616,8 @@ def main():
          " the null device (logged), within %.1f ms of the same start with standard"
          " error in a file" % GOAL_FINDER_MS,
          "+%.2f ms per round [%.2f-%.2f]; %s ms against %s ms over all runs" % (
-             finder["extra"] + (fmt_ms(finder["finder"]["median"]),
-                                fmt_ms(finder["file"]["median"]))),
+             finder["extra"] + (fmt_ms(finder["key"]["median"]),
+                                fmt_ms(finder["plain"]["median"]))),
          finder_verdict],
         ["Real start: hello-world bundle within %.2fx of `java -cp`" % GOAL_REAL_START,
          "%.3fx per round [%.3f-%.3f]; %.3fx over all runs (%s ms against %s ms)" % (
@@ -679,16 +699,17 @@ def main():
               " (`StderrLog`); that process ends after the start, on its own. %d rounds"
               " of %d runs, the order rotated every round; the cost is the difference of"
               " the rounds' medians, with its 95%% confidence interval.\n" % (
-                  finder["rounds"], finder["runs"]))
+                  finder["rounds"],
+                  finder["plain"]["runs"] // finder["rounds"]))
     md.append(table(["Standard error", "Median ms", "Min ms", "Quartiles ms",
                      "CPU ms (user+sys)", "Per round ms"], [
-        ["in a file", fmt_ms(finder["file"]["median"]), fmt_ms(finder["file"]["min"]),
-         "%s-%s" % (fmt_ms(finder["file"]["q1"]), fmt_ms(finder["file"]["q3"])),
-         fmt_ms(finder["file"]["cpu"]), ""],
-        ["on the null device, logged", fmt_ms(finder["finder"]["median"]),
-         fmt_ms(finder["finder"]["min"]),
-         "%s-%s" % (fmt_ms(finder["finder"]["q1"]), fmt_ms(finder["finder"]["q3"])),
-         fmt_ms(finder["finder"]["cpu"]), "+%.2f [%.2f-%.2f]" % finder["extra"]],
+        ["in a file", fmt_ms(finder["plain"]["median"]), fmt_ms(finder["plain"]["min"]),
+         "%s-%s" % (fmt_ms(finder["plain"]["q1"]), fmt_ms(finder["plain"]["q3"])),
+         fmt_ms(finder["plain"]["cpu"]), ""],
+        ["on the null device, logged", fmt_ms(finder["key"]["median"]),
+         fmt_ms(finder["key"]["min"]),
+         "%s-%s" % (fmt_ms(finder["key"]["q1"]), fmt_ms(finder["key"]["q3"])),
+         fmt_ms(finder["key"]["cpu"]), "+%.2f [%.2f-%.2f]" % finder["extra"]],
     ]))
     md.append("")
 
@@ -760,6 +781,37 @@ def main():
             [[fmt_count(r["count"]), fmt_ms(r["plain"]["median"]),
               fmt_ms(r["key"]["median"]), "%.2f [%.2f-%.2f]" % r["extra"],
               "%.2f" % r["per_jar_us"]] for r in key]))
+        md.append("")
+
+    if waiter:
+        md.append("### What the waiter runs\n")
+        md.append("After the first start of the bundle above, the waiter runs the dump"
+                  " (`-Xshare:dump`), then the proof: the runtime loads the main class with"
+                  " `--dry-run` and `-Xshare:on`, which fails when it cannot map the archive."
+                  " Their command lines as the waiter ran them, side by side: %d rounds of one"
+                  " run each; peak resident size (`ru_maxrss`), median of 3 runs.\n" %
+                  waiter[0]["rounds"])
+        md.append(table(
+            ["Java", "Dump ms", "Proof ms", "Proof / dump per round",
+             "Dump peak MiB", "Proof peak MiB"],
+            [[r["version"], fmt_ms(r["dump"]["median"]), fmt_ms(r["proof"]["median"]),
+              "%.2f [%.2f-%.2f]" % r["ratio"], "%.0f" % r["dump_mib"],
+              "%.0f" % r["proof_mib"]] for r in waiter]))
+        md.append("")
+    if record:
+        md.append("### What the record of checked files costs\n")
+        md.append("The launcher with the runtime double and a complete archive whose record"
+                  " lists N files beyond the key that the runtime checks (jars that a"
+                  " manifest's `Class-Path` names), each of which a start looks at, against the"
+                  " same with a record of none: %d rounds of %d runs each. The cost is the"
+                  " difference of the rounds' medians, with its 95%% confidence interval.\n" % (
+                      record[0]["rounds"], record[0]["plain"]["runs"] // record[0]["rounds"]))
+        md.append(table(
+            ["Files in the record", "None ms", "N ms", "Record per start ms",
+             "µs per file"],
+            [[fmt_count(r["count"]), fmt_ms(r["plain"]["median"]),
+              fmt_ms(r["key"]["median"]), "%.2f [%.2f-%.2f]" % r["extra"],
+              "%.2f" % r["per_jar_us"]] for r in record]))
         md.append("")
 
     md.append("## Scale\n")

@@ -25,6 +25,7 @@
 #include "ChildProcess.h"
 #include "ExpectedText.h"
 #include "FakeJliRecord.h"
+#include "TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -35,11 +36,6 @@ const std::string kRuntimeLibrary = "libjli.dylib";
 #else
 const std::string kRuntimeLibrary = "libjli.so";
 #endif
-
-void writeFile(const std::string& path, const std::string& text) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // A zip file of one entry, deflated as a jar tool does it, after `prefix`.
 void writeJar(const std::string& path, const std::string& entry,
@@ -79,16 +75,6 @@ void writeJar(const std::string& path, const std::string& entry,
 void writeScript(const std::string& path, const std::string& body) {
   writeFile(path, "#!/bin/sh\n" + body + "\n");
   fs::permissions(path, fs::perms::owner_all);
-}
-
-std::vector<std::string> namesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class BundleToolTest : public ::testing::Test {
@@ -388,6 +374,12 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
   writeFile(t + "/in/$CACHEDIR.jar", "");
   writeFile(t + "/in/other/App.icns", "");
   writeFile(t + "/in/App.icns", "");
+  // A 64-bit Mach-O header whose one load command would take 64 KiB.
+  std::string damaged(32, '\0');
+  damaged.replace(0, 4, "\xCF\xFA\xED\xFE");
+  damaged[16] = 1;
+  damaged[20] = damaged[21] = '\xFF';
+  writeFile(t + "/in/damaged", damaged);
   const struct {
     const char* label;
     std::vector<std::string> args;
@@ -579,6 +571,11 @@ TEST_F(BundleToolTest, EachFailureIsOneLineAndLeavesNothingBehind) {
      "\"" + t +
          "/in/loop/self\" leads back into a folder that holds it: a link "
          "loop"},
+    {"damaged Mach-O launcher",
+     {"--launcher", t + "/in/damaged"},
+     "the launcher \"" + t +
+         "/in/damaged\" is a damaged Mach-O file: its load commands run past "
+         "the end of the slice"},
     {"input that holds the output folder",
      {"--app-file", t},
      "cannot copy \"" + t +

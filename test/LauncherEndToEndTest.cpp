@@ -38,14 +38,22 @@ const char* const kExports[] = {"main", "jvmLauncherGetAPI",
                                 "jvmLauncherCreateJvmlLauncherData",
                                 "jvmLauncherStartJvm", "jvmLauncherLog"};
 
-// The runtime's `java` as the class-data dump runs it: it records its
-// command line and environment in $FAKE_JAVA_RECORD and $FAKE_JAVA_RECORD.env,
-// then writes an archive where -XX:SharedArchiveFile= says or, with
-// FAKE_JAVA_WAIT set, waits until it is ended.
+// The runtime's `java` as the class-data waiter runs it: it appends its
+// command line to $FAKE_JAVA_RECORD, a word a line and an empty line after,
+// and writes its environment to $FAKE_JAVA_RECORD.env. As the dump
+// (-Xshare:dump), it writes an archive where -XX:SharedArchiveFile= says
+// or, with FAKE_JAVA_WAIT set, waits until it is ended. As the proof, it
+// says it checks the files of the path list $FAKE_JAVA_CHECKS, as a runtime
+// of Java 17 does, and fails with FAKE_JAVA_REFUSE set, as a runtime that
+// cannot map the archive.
 const char kFakeJava[] =
     "#!/bin/sh\n"
-    "printf '%s\\n' \"$0\" \"$@\" >\"${FAKE_JAVA_RECORD:-/dev/null}\"\n"
+    "printf '%s\\n' \"$0\" \"$@\" '' >>\"${FAKE_JAVA_RECORD:-/dev/null}\"\n"
     "env >\"${FAKE_JAVA_RECORD:-/dev/null}.env\"\n"
+    "case \" $* \" in *' -Xshare:dump '*) ;; *)\n"
+    "  IFS=:; for f in ${FAKE_JAVA_CHECKS:-}; do\n"
+    "    echo \"checking shared classpath entry: $f\"; done\n"
+    "  exit ${FAKE_JAVA_REFUSE:-0} ;; esac\n"
     "if [ -n \"${FAKE_JAVA_WAIT:-}\" ]; then sleep 60 & wait $!; exit 1; fi\n"
     "for arg; do\n"
     "  case $arg in -XX:SharedArchiveFile=*) printf '\\242\\253\\013\\360' "
@@ -347,6 +355,7 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
   const std::string aFile = tmp.path() + "/a-file";
   std::ofstream(aFile) << "x";
   const std::string colonCache = tmp.path() + "/c:x";
+  const std::string sharedCache = tmp.path() + "/shared";
   const ChildEnv withCache = env()
                                  .set("XDG_CACHE_HOME", tmp.path() + "/cache")
                                  .set("HOME", tmp.path() + "/home");
@@ -395,14 +404,31 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
        withCache,
        {"-XX:ArchiveClassesAtExit=@K/T.jsa.@P.tmp"},
        ""},
-      {"the launcher's cache folder writable by others",
+      {"the launcher's cache folder writable by its group",
        [&] {
-         fs::permissions(launcherFolder(), fs::perms::others_write,
+         fs::permissions(launcherFolder(), fs::perms::group_write,
                          fs::perm_options::add);
        },
        withCache,
        {},
        "directory can be written by other users"},
+      {"the launcher's cache folder writable by others",
+       [&] {
+         fs::permissions(launcherFolder(),
+                         fs::perms::owner_all | fs::perms::others_write);
+       },
+       withCache,
+       {},
+       "directory can be written by other users"},
+      {"the user's cache folder writable by others (a shared XDG_CACHE_HOME)",
+       [&] {
+         restore();
+         fs::create_directories(sharedCache);
+         fs::permissions(sharedCache, fs::perms::all | fs::perms::sticky_bit);
+       },
+       env().set("XDG_CACHE_HOME", sharedCache),
+       {},
+       "\"" + sharedCache + "\" directory can be written by other users"},
       {"a link in the key folder's place",
        [&] {
          restore();
@@ -430,7 +456,7 @@ TEST_F(LauncherEndToEndTest, ClassDataOptionsFollowTheArchive) {
       {"no cache folder at all", [] {}, env().unset("HOME"), {}, ""},
   };
   if (geteuid() == 0) {
-    rows.insert(rows.begin() + 6,
+    rows.insert(rows.begin() + 8,
                 {"the key folder owned by another user",
                  [&] {
                    restore();
@@ -544,35 +570,68 @@ TEST_F(LauncherEndToEndTest, TheCacheFolderFollowsWhatTheArchiveMustFit) {
   }
 }
 
+// The words of each command that the stand-in `java` recorded.
+std::vector<std::vector<std::string>> recordedCommands(
+    const std::string& file) {
+  std::vector<std::vector<std::string>> commands(1);
+  std::istringstream recorded(childprocess::readFile(file));
+  for (std::string line; std::getline(recorded, line);) {
+    if (line.empty()) {
+      commands.emplace_back();
+    } else {
+      commands.back().push_back(line);
+    }
+  }
+  commands.pop_back();
+  return commands;
+}
+
 // The class list that a start writes becomes an archive once the start has
-// ended: a waiter runs the runtime's `java` with the start's class path and
-// JVM options, and nothing of the application's: no main class or module
-// to run, no -jar, arguments or splash screen, and none of the variables
-// with which `java` and the JVM add options.
-TEST_F(LauncherEndToEndTest, TheDumpRunsNothingOfTheApplication) {
+// ended: a waiter runs the runtime's `java` with the start's module path,
+// class path, JVM options and entry point, and nothing else of the
+// application's: no arguments or splash screen, and none of the variables
+// with which `java` and the JVM add options; -Xshare:dump ends it before it
+// runs anything. Then the runtime shows it maps the archive into such a
+// start, without running it.
+TEST_F(LauncherEndToEndTest, TheDumpAndItsProofHaveTheStartsShape) {
   const std::string splash = tmp.path() + "/splash.png";
   std::ofstream(splash) << "png";
   const std::string javaRecord = tmp.path() + "/java";
   const struct {
     const char* label;
     std::string application;
-    // "@A" for the app folder; around the options of the start's own.
+    // "@A" for the app folder; before the options of the start's own, and
+    // after them for the dump and for the proof.
     std::vector<std::string> before;
-    std::vector<std::string> after;
+    std::vector<std::string> dumpEntry;
+    std::vector<std::string> proofBefore;
+    std::vector<std::string> proofEntry;
   } rows[] = {
       {"a main jar, which -jar makes the whole class path",
        "app.mainjar=$APPDIR/main.jar\napp.classpath=$APPDIR/a.jar\n",
        {"-cp", "@A/main.jar"},
-       {}},
+       {},
+       {"-cp", "@A/a.jar"},
+       {"-Djava.awt.headless=true", "-jar", "@A/main.jar"}},
       {"a main module",
        "app.mainmodule=mod/pkg.Main\napp.modulepath=$APPDIR/mods\n"
        "app.classpath=$APPDIR/a.jar\n",
        {"--module-path", "@A/mods", "-cp", "@A/a.jar"},
-       {"--add-modules", "mod"}},
+       {"-m", "mod/pkg.Main"},
+       {"--module-path", "@A/mods", "-cp", "@A/a.jar"},
+       {"-m", "mod/pkg.Main"}},
+      {"a main class, which makes a main jar an argument",
+       "app.mainclass=pkg.Main\napp.mainjar=$APPDIR/main.jar\n"
+       "app.classpath=$APPDIR/a.jar\n",
+       {"-cp", "@A/a.jar"},
+       {"pkg.Main"},
+       {"-cp", "@A/a.jar"},
+       {"pkg.Main"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     const std::string cache = tmp.path() + "/cache" + std::to_string(&row - rows);
+    fs::remove(javaRecord);
     const Bundle b = bundle("[Application]\napp.splash=$APPDIR/splash.png\n" +
                                 row.application + kClassListCds +
                                 "[ArgOptions]\narguments=first\n",
@@ -586,24 +645,36 @@ TEST_F(LauncherEndToEndTest, TheDumpRunsNothingOfTheApplication) {
     ASSERT_EQ(0, run(b, {"one"}, withCache).exitCode);
     ASSERT_EQ(1u, completedArchives(cache).size());
 
-    std::vector<std::string> expected{
-        b.root + "/Contents/runtime/Contents/Home/bin/java"};
-    for (const std::string& arg : row.before) {
-      expected.push_back(replaceAll(arg, "@A", b.appDir));
-    }
-    expected.insert(expected.end(),
-                    {"-Dcache=@K", "-Xmx64m",
-                     "-XX:SharedArchiveFile=@K/T.jsa.@P.dump",
-                     "-Xlog:cds=off", "-Xshare:dump",
-                     "-XX:SharedClassListFile=@K/T.jsa.@P.tmp"});
-    expected.insert(expected.end(), row.after.begin(), row.after.end());
-    std::istringstream recorded(childprocess::readFile(javaRecord));
-    std::vector<std::string> dump;
-    for (std::string line; std::getline(recorded, line);) {
-      dump.push_back(line);
-    }
-    const std::string cacheDir = cacheDirOf(dump);
-    expectMatching(expected, dump, cacheDir);
+    const auto expected = [&](const std::vector<std::string>& before,
+                              const std::vector<std::string>& share,
+                              const std::vector<std::string>& entry) {
+      std::vector<std::string> words{
+          b.root + "/Contents/runtime/Contents/Home/bin/java"};
+      for (const auto* part : {&before, &share, &entry}) {
+        for (const std::string& word : *part) {
+          words.push_back(replaceAll(word, "@A", b.appDir));
+        }
+      }
+      return words;
+    };
+    const std::vector<std::vector<std::string>> commands =
+        recordedCommands(javaRecord);
+    ASSERT_EQ(2u, commands.size());
+    const std::string cacheDir = cacheDirOf(commands[0]);
+    const std::vector<std::string> options{
+        "-Dcache=@K", "-Xmx64m", "-XX:SharedArchiveFile=@K/T.jsa.@P.dump",
+        "-Xlog:cds=off"};
+    std::vector<std::string> dumping = options;
+    dumping.insert(dumping.end(),
+                   {"-Xshare:dump", "-XX:SharedClassListFile=@K/T.jsa.@P.tmp"});
+    expectMatching(expected(row.before, dumping, row.dumpEntry), commands[0],
+                   cacheDir);
+    std::vector<std::string> proving = options;
+    proving.insert(
+        proving.end(),
+        {"-Xshare:on", "-Xlog:class+path=info:stdout:none", "--dry-run"});
+    expectMatching(expected(row.proofBefore, proving, row.proofEntry),
+                   commands[1], cacheDir);
     const std::string dumpEnv = childprocess::readFile(javaRecord + ".env");
     for (const char* name : {"JDK_JAVA_OPTIONS=", "WRAPKIN_CLASS_DATA_WAITER="}) {
       EXPECT_EQ(std::string::npos, dumpEnv.find(name)) << name;
@@ -615,6 +686,67 @@ TEST_F(LauncherEndToEndTest, TheDumpRunsNothingOfTheApplication) {
                                     "-XX:SharedArchiveFile=" + cacheDir + "/T.jsa"))
         << ::testing::PrintToString(args);
   }
+}
+
+// An archive is complete only once the runtime has shown that it maps it
+// (the stand-in's proof refuses it with FAKE_JAVA_REFUSE); a refusal counts
+// as a failed attempt, which the next day's starts try again. The record of a
+// complete archive notes the files beyond the key that the runtime checks
+// before it maps the archive, such as a jar that a manifest's Class-Path
+// names: when one changes, the archive is made anew.
+TEST_F(LauncherEndToEndTest, AnArchiveIsCompleteOnlyOnceTheRuntimeMapsIt) {
+  const std::string in = tmp.path() + "/in";
+  fs::create_directories(in);
+  std::ofstream(in + "/a.jar") << "a";
+  const Bundle b =
+      bundle("[Application]\napp.mainclass=a.B\napp.classpath=$APPDIR/a.jar\n" +
+                 std::string(kClassListCds),
+             {"--java-home", runtimes.withJava, "--app-file", in + "/a.jar"});
+  const std::string dep = b.appDir + "/dep.jar";
+  std::ofstream(dep) << "dep";
+  const std::string cache = tmp.path() + "/cache";
+  // The key follows a.jar already: the record notes dep.jar alone.
+  const ChildEnv withCache =
+      env()
+          .set("XDG_CACHE_HOME", cache)
+          .set("FAKE_JAVA_CHECKS", b.appDir + "/a.jar:" + dep);
+  const auto classDataOption = [&](const ChildEnv& childEnv) {
+    EXPECT_EQ(0, run(b, {}, childEnv).exitCode);
+    for (const std::string& arg : fakeJliArgs(calls().at(0))) {
+      if (arg.rfind("-XX:", 0) == 0) {
+        return arg.substr(0, arg.find('='));
+      }
+    }
+    return std::string("(none)");
+  };
+  const auto traced = [&] {
+    return run(b, {}, ChildEnv(withCache).set("WRAPKIN_DEBUG", "true")).err;
+  };
+
+  // A start that ended before its runtime wrote the class list is no
+  // failure to make the archive.
+  EXPECT_EQ("-XX:DumpLoadedClassList",
+            classDataOption(ChildEnv(withCache).set("FAKE_JLI_EXIT", "0")));
+  EXPECT_EQ("-XX:DumpLoadedClassList",
+            classDataOption(ChildEnv(withCache).set("FAKE_JAVA_REFUSE", "1")));
+  EXPECT_TRUE(completedArchives(cache).empty());
+  EXPECT_NE(std::string::npos, traced().find("failed within the last day"));
+
+  const std::string archive = cacheDirOf(fakeJliArgs(calls().at(0))) + "/T.jsa";
+  fs::remove(archive + ".failed");
+  EXPECT_EQ("-XX:DumpLoadedClassList", classDataOption(withCache));
+  ASSERT_EQ(1u, completedArchives(cache).size());
+  const std::string done = childprocess::readFile(archive + ".done");
+  EXPECT_EQ(2, std::count(done.begin(), done.end(), '\n')) << done;
+  EXPECT_EQ("-XX:SharedArchiveFile", classDataOption(withCache));
+
+  fs::last_write_time(dep, fs::last_write_time(dep) + std::chrono::seconds(1));
+  EXPECT_NE(std::string::npos,
+            traced().find("\"" + archive + "\" made before \"" + dep +
+                          "\" changed: adding the options of "
+                          "\"AppCDSGenerateCacheJavaOptions\""));
+  ASSERT_EQ(1u, completedArchives(cache).size());
+  EXPECT_EQ("-XX:SharedArchiveFile", classDataOption(withCache));
 }
 
 // `ps` on the process `pid` for one field, without its header and blanks.

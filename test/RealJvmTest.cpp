@@ -4,6 +4,8 @@
 // the point), runs the probe program (test/java/probe), which reports what
 // it was started with.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -19,6 +21,7 @@
 #include "ChildProcess.h"
 #include "ClassDataArchives.h"
 #include "StartLogs.h"
+#include "ZipFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -250,6 +253,76 @@ TEST_F(RealJvmTest, StartsOnARuntimeOfItsOwn) {
       EXPECT_EQ(b.root + "/Contents/runtime/Contents/Home",
                 report.property("java.home"));
     }
+  }
+}
+
+// --sign signs a native library inside the jar and writes it back (here
+// with the stand-in codesign of test/doubles/apple-tools): the runtime runs
+// the jar, its jar tool reads every entry back by the headers before the
+// data, and every other entry keeps its bytes.
+TEST_F(RealJvmTest, RunsAJarWhoseNativeCodeWasSigned) {
+  const std::string jarTool = javaHomes()[0] + "/bin/jar";
+  const std::string jar = tmp.path() + "/app.jar";
+  const std::string library = "\xCF\xFA\xED\xFE a library";
+  const std::string natives = tmp.path() + "/natives";
+  fs::create_directories(natives + "/lib");
+  std::ofstream(natives + "/lib/libfake.dylib") << library;
+  std::ofstream(natives + "/readme.txt") << "after the library";
+  fs::copy_file(probe + "/probe.jar", jar);
+  runProgram(jarTool, {"--update", "--file", jar, "-C", natives,
+                       "lib/libfake.dylib", "-C", natives, "readme.txt"});
+  const std::vector<ZipRecord> original =
+      zipRecords(childprocess::readFile(jar));
+  const auto libraryRecord = [](const std::vector<ZipRecord>& records) {
+    return std::find_if(records.begin(), records.end(), [](const auto& r) {
+      return r.name == "lib/libfake.dylib";
+    });
+  };
+  // Deflated, its sizes in a data descriptor after the data.
+  ASSERT_NE(original.end(), libraryRecord(original));
+  ASSERT_EQ(8, libraryRecord(original)->method);
+  ASSERT_EQ(8, libraryRecord(original)->bytes[6] & 8);
+  ASSERT_EQ("readme.txt", original.back().name);
+  const ChildEnv withStandIns =
+      ChildEnv::clean()
+          .set("PATH", std::string(WRAPKIN_SOURCE_DIR) +
+                           "/test/doubles/apple-tools:" + std::getenv("PATH"))
+          .set("APPLE_TOOLS_RECORD", tmp.path() + "/calls");
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    const Bundle b =
+        makeBundle(tmp.path() + "/" + std::to_string(++bundles), "Probe",
+                   {"--java-home", home, "--link-runtime", "--main-jar", jar,
+                    "--sign", "Developer ID"},
+                   withStandIns);
+
+    const ChildResult result = run(b.launcher);
+
+    ASSERT_EQ(0, result.exitCode) << result.describe();
+    EXPECT_TRUE(parseReport(result.out).complete) << result.out;
+    const std::string signedJar = b.appDir + "/app.jar";
+    const std::vector<ZipRecord> rewritten =
+        zipRecords(childprocess::readFile(signedJar));
+    ASSERT_EQ(original.size(), rewritten.size());
+    for (std::size_t i = 0; i < original.size(); ++i) {
+      SCOPED_TRACE(original[i].name);
+      EXPECT_EQ(original[i].name, rewritten[i].name);
+      if (original[i].name != "lib/libfake.dylib") {
+        EXPECT_TRUE(original[i].bytes == rewritten[i].bytes);
+      } else {
+        EXPECT_TRUE(rewritten[i].completeWithoutDescriptor());
+        // Its time and date too.
+        EXPECT_EQ(original[i].bytes.substr(10, 4),
+                  rewritten[i].bytes.substr(10, 4));
+      }
+    }
+    const std::string extracted = tmp.path() + "/x" + std::to_string(bundles);
+    fs::create_directories(extracted);
+    runProgram("/bin/sh",
+               {"-c", "cd \"$0\" && exec \"$1\" --extract --file \"$2\"",
+                extracted, home + "/bin/jar", signedJar});
+    EXPECT_EQ(library + "\nsigned by Developer ID\n",
+              childprocess::readFile(extracted + "/lib/libfake.dylib"));
   }
 }
 
@@ -534,12 +607,12 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     }
     const std::string loaded = tmp.path() + "/loaded" + std::to_string(bundles);
     const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
-    const Bundle b = bundle(
-        home, "jar",
-        {"--link-runtime", "--cds", "--java-option",
-         // Without rotation: JVMs that start at once would rename the
-         // file under each other.
-         "-Xlog:class+load=info:file=" + loaded + "::filecount=0"});
+    const Bundle b =
+        bundle(home, "jar",
+               {"--link-runtime", "--cds", "--java-option",
+                // Without rotation: JVMs that start at once would rename the
+                // file under each other.
+                "-Xlog:class+load=info:file=" + loaded + "::filecount=0"});
     const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
     const auto cleanStart = [&](const std::string& launcher) {
       const ChildResult result = run(launcher, {}, env);
@@ -570,8 +643,9 @@ TEST_F(RealJvmTest, MakesAndMapsAClassDataArchive) {
     // Truncated: the runtime gets the options that make it anew.
     fs::resize_file(made[0], 100 * 1024);
     const std::string trace = traced(b.launcher);
-    EXPECT_NE(std::string::npos,
-              trace.find("\"" + made[0] + "\" not as the launcher completed it"))
+    EXPECT_NE(
+        std::string::npos,
+        trace.find("\"" + made[0] + "\" not as the launcher completed it"))
         << trace;
     EXPECT_EQ(made, completedArchives(cache));
 
@@ -621,8 +695,150 @@ TEST_F(RealJvmTest, AUsersOwnJvmOptionsGetAnArchiveThatFits) {
     ASSERT_EQ(2u, completedArchives(cache).size());
     const ProbeReport report = start();
     EXPECT_GT(report.maxMemory, 32LL << 30);
-    EXPECT_NE(std::string::npos, report.property("java.vm.info").find("sharing"))
+    EXPECT_NE(std::string::npos,
+              report.property("java.vm.info").find("sharing"))
         << report.property("java.vm.info");
+  }
+}
+
+// Has the `jar` tool of the first runtime on the machine create `file`.
+ChildResult createJar(const std::string& file,
+                      const std::vector<std::string>& args) {
+  std::vector<std::string> argv{javaHomes().front() + "/bin/jar", "--create",
+                                "--file", file};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runChild(argv, ChildEnv::clean());
+}
+
+// The runtime records the main module in an archive, and from Java 24 on,
+// where classes are linked ahead of time, maps it only into a start with
+// the same. (It archives no module of a folder, so the module is a jar.)
+TEST_F(RealJvmTest, AMainModuleMapsItsArchive) {
+  const std::string mods = tmp.path() + "/modular";
+  fs::create_directories(mods);
+  const ChildResult jarred = createJar(
+      mods + "/wrapkin.probe.jar", {"-C", probe + "/mods/wrapkin.probe", "."});
+  ASSERT_EQ(0, jarred.exitCode) << jarred.describe();
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    if (javaMajorVersion(home) < 24) {
+      continue;
+    }
+    const std::string cache = tmp.path() + "/cache" + std::to_string(bundles);
+    const Bundle b =
+        makeBundle(tmp.path() + "/" + std::to_string(++bundles), "Probe",
+                   {"--java-home", home, "--link-runtime", "--cds",
+                    "--module-path", mods + "/wrapkin.probe.jar",
+                    "--main-module", "wrapkin.probe/wrapkin.probe.Probe"});
+    const ChildEnv env = ChildEnv::clean().set("XDG_CACHE_HOME", cache);
+    ASSERT_EQ(0, run(b.launcher, {}, env).exitCode);
+    ASSERT_EQ(1u, completedArchives(cache).size());
+
+    const ChildResult result = run(b.launcher, {}, env);
+
+    EXPECT_EQ(0, result.exitCode) << result.describe();
+    const std::string info = parseReport(result.out).property("java.vm.info");
+    EXPECT_NE(std::string::npos, info.find("sharing")) << info;
+  }
+}
+
+// For a start that runs as nobody (root writes where it likes, so a folder
+// that must be read-only to the launcher needs another user): the folders
+// under `top` may be searched and read, and `own` is nobody's.
+void handToNobody(const std::string& top, const std::string& own) {
+  const fs::perms rx = fs::perms::others_read | fs::perms::others_exec;
+  fs::permissions(top, rx, fs::perm_options::add);
+  for (const auto& entry : fs::recursive_directory_iterator(top)) {
+    if (fs::is_directory(entry.symlink_status())) {
+      fs::permissions(entry.path(), rx, fs::perm_options::add);
+    }
+  }
+  ASSERT_EQ(0, lchown(own.c_str(), 65534, 65534));
+  for (const auto& entry : fs::recursive_directory_iterator(own)) {
+    ASSERT_EQ(0, lchown(entry.path().c_str(), 65534, 65534));
+  }
+}
+
+// The runtime also checks the jars that a class path jar's manifest names
+// (Class-Path), and maps nothing once one has changed: the launcher learns
+// them from the runtime and then makes the archive anew. A key folder that
+// cannot be written leaves the start without class-data options, and the
+// runtime with nothing to say about a class list it cannot write.
+TEST_F(RealJvmTest, ClassPathJarsAndAReadOnlyKeyFolder) {
+  const std::string setpriv = "/usr/bin/setpriv";
+  const bool root = geteuid() == 0;
+  if (root && access(setpriv.c_str(), X_OK) != 0) {
+    GTEST_SKIP() << "root writes into any folder, and without " << setpriv
+                 << " the launcher cannot run as another user";
+  }
+  // The probe's classes come from dep.jar, which the runtime then checks.
+  const std::string jars = tmp.path() + "/jars";
+  fs::create_directories(jars);
+  fs::copy_file(probe + "/probe.jar", jars + "/dep.jar");
+  std::ofstream(jars + "/manifest")
+      << "Main-Class: wrapkin.probe.Probe\nClass-Path: dep.jar\n";
+  const ChildResult jarred =
+      createJar(jars + "/main.jar", {"--manifest", jars + "/manifest"});
+  ASSERT_EQ(0, jarred.exitCode) << jarred.describe();
+
+  for (const std::string& home : javaHomes()) {
+    SCOPED_TRACE(home);
+    if (javaMajorVersion(home) < 13) {
+      continue;
+    }
+    const std::string user = tmp.path() + "/user" + std::to_string(bundles);
+    const std::string cache = user + "/cache";
+    const std::string loaded = user + "/loaded";
+    fs::create_directories(user);
+    const Bundle b = makeBundle(
+        tmp.path() + "/" + std::to_string(++bundles), "Probe",
+        {"--java-home", home, "--link-runtime", "--cds", "--main-jar",
+         jars + "/main.jar", "--app-file", jars + "/dep.jar", "--java-option",
+         "-Xlog:class+load=info:file=" + loaded + "::filecount=0"});
+    std::vector<std::string> asUser;
+    const auto cleanStart = [&] {
+      std::vector<std::string> argv = asUser;
+      argv.push_back(b.launcher);
+      const ChildResult result =
+          runChild(argv,
+                   ChildEnv::clean()
+                       .set("XDG_CACHE_HOME", cache)
+                       .addAsanOptions("detect_leaks=0"),
+                   std::chrono::seconds(120), ErrorOutput::File);
+      EXPECT_EQ(0, result.exitCode) << result.describe();
+      EXPECT_TRUE(parseReport(result.out).complete) << result.describe();
+      EXPECT_EQ("", result.err);
+    };
+    const auto mapped = [&] {
+      return childprocess::readFile(loaded).find(
+                 "wrapkin.probe.Probe source: shared objects file") !=
+             std::string::npos;
+    };
+    cleanStart();
+    ASSERT_EQ(1u, completedArchives(cache).size());
+    cleanStart();
+    EXPECT_TRUE(mapped());
+
+    const std::string dep = b.appDir + "/dep.jar";
+    fs::last_write_time(dep,
+                        fs::last_write_time(dep) + std::chrono::seconds(1));
+    cleanStart();
+    const std::vector<std::string> made = completedArchives(cache);
+    ASSERT_EQ(1u, made.size());
+    cleanStart();
+    EXPECT_TRUE(mapped());
+
+    // The archive to be made anew, in a folder the user cannot write.
+    fs::remove(made[0] + ".done");
+    const std::string keyFolder = fs::path(made[0]).parent_path();
+    if (root) {
+      handToNobody(tmp.path(), user);
+      asUser = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups",
+                "--"};
+    }
+    fs::permissions(keyFolder, fs::perms::owner_read | fs::perms::owner_exec);
+    cleanStart();
+    fs::permissions(keyFolder, fs::perms::owner_all);
   }
 }
 

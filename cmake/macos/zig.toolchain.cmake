@@ -7,11 +7,14 @@
 # sdk/Frameworks, with CoreFoundation's stand-in header in sdk/include; every
 # other header is one of Darwin's.
 #
-# Linker: Debian's ld64.lld, driven by Debian's clang. zig's own linker
+# Linker: Debian's ld64.lld 16, driven by Debian's clang. zig's own linker
 # exports every global symbol, hidden ones too, and knows no exported-symbols
 # list; ld64.lld reads the same options as Apple's linker and honours them,
 # so the exports, -dead_strip and the ad-hoc signature of arm64 code come out
-# as they do on a Mac.
+# as they do on a Mac. Version 16 and no older: ld64.lld 14 mislinks arm64
+# unwind information (no frame description starts at its function; with
+# -dead_strip it drops __eh_frame, the personality routine and the LSDAs),
+# so on an Apple silicon Mac no C++ exception could be caught.
 #
 # Set by the presets: WRAPKIN_MACOS_ARCH (arm64 or x86_64) and WRAPKIN_ZIG,
 # the compiler that tools/install-deps --macos-cross installs.
@@ -21,7 +24,8 @@ set(CMAKE_SYSTEM_VERSION 20.1.0)  # the kernel of macOS 11
 set(CMAKE_SYSTEM_PROCESSOR ${WRAPKIN_MACOS_ARCH})
 # try_compile projects read this file again: hand them the same settings.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES
-  WRAPKIN_MACOS_ARCH WRAPKIN_ZIG WRAPKIN_MACOS_CXX_RUNTIME)
+  WRAPKIN_MACOS_ARCH WRAPKIN_ZIG WRAPKIN_MACOS_CXX_RUNTIME
+  WRAPKIN_MACOS_CXX_RUNTIME_FLAGS)
 
 if(WRAPKIN_MACOS_ARCH STREQUAL "arm64")
   set(zig_target aarch64-macos.11.0)
@@ -34,7 +38,8 @@ if(NOT EXISTS "${WRAPKIN_ZIG}")
   message(FATAL_ERROR "no zig at \"${WRAPKIN_ZIG}\": run tools/install-deps --macos-cross")
 endif()
 find_program(WRAPKIN_CLANG NAMES clang++-14 clang++ REQUIRED)
-find_program(WRAPKIN_LD64_LLD NAMES ld64.lld-14 ld64.lld REQUIRED)
+# Not cached: a build folder configured with an older one finds this one.
+find_program(ld64_lld NAMES ld64.lld-16 REQUIRED NO_CACHE)
 
 set(stubs "${CMAKE_CURRENT_LIST_DIR}/sdk")
 get_filename_component(zig_home "${WRAPKIN_ZIG}" DIRECTORY)
@@ -60,15 +65,21 @@ write_script(ranlib "'${WRAPKIN_ZIG}' ranlib")
 # link of a small program. Builtins and the rest of the C library come from
 # libSystem, as on a Mac. (CMake's look at the compiler's implicit link
 # settings fails on zig and says so; the link below does without them.)
+# zig builds it with the flags of that link: with frame pointers, as the
+# programs are compiled (CMakeLists.txt). New flags, a new runtime.
+set(runtime_flags -O2 -fno-omit-frame-pointer)
 foreach(archive IN LISTS WRAPKIN_MACOS_CXX_RUNTIME)
   if(NOT EXISTS "${archive}")  # zig's cache was emptied
     unset(WRAPKIN_MACOS_CXX_RUNTIME CACHE)
   endif()
 endforeach()
+if(NOT WRAPKIN_MACOS_CXX_RUNTIME_FLAGS STREQUAL runtime_flags)
+  unset(WRAPKIN_MACOS_CXX_RUNTIME CACHE)
+endif()
 if(NOT WRAPKIN_MACOS_CXX_RUNTIME)
   file(WRITE "${scripts}/probe.cpp" "#include <string>\nint main() { return std::string(\"x\").size() == 1 ? 0 : 1; }\n")
   execute_process(
-    COMMAND "${scripts}/c++" -O2 -v "${scripts}/probe.cpp" -o "${scripts}/probe"
+    COMMAND "${scripts}/c++" ${runtime_flags} -v "${scripts}/probe.cpp" -o "${scripts}/probe"
     RESULT_VARIABLE probe_result OUTPUT_VARIABLE probe_out ERROR_VARIABLE probe_out)
   string(REGEX MATCH "zig ld [^\n]*" zig_link_line "${probe_out}")
   string(REGEX MATCHALL "[^ ]*/libc\\+\\+(abi)?\\.a" runtime "${zig_link_line}")
@@ -77,6 +88,7 @@ if(NOT WRAPKIN_MACOS_CXX_RUNTIME)
     message(FATAL_ERROR "zig did not build the C++ runtime for ${zig_target}:\n${probe_out}")
   endif()
   set(WRAPKIN_MACOS_CXX_RUNTIME "${runtime}" CACHE INTERNAL "")
+  set(WRAPKIN_MACOS_CXX_RUNTIME_FLAGS "${runtime_flags}" CACHE INTERNAL "")
 endif()
 
 # libSystem as -lSystem finds it.
@@ -87,7 +99,7 @@ list(JOIN WRAPKIN_MACOS_CXX_RUNTIME "' '" runtime_args)
 # A linker version of Xcode 12's or later, for clang to speak to ld64.lld
 # in today's options (-platform_version).
 write_script(link "'${WRAPKIN_CLANG}' -target ${WRAPKIN_MACOS_ARCH}-apple-macos11 \
--mlinker-version=609 --ld-path='${WRAPKIN_LD64_LLD}' -nostdlib++ \
+-mlinker-version=609 --ld-path='${ld64_lld}' -nostdlib++ \
 -L'${scripts}/lib' -F'${stubs}/Frameworks'")
 set(CMAKE_CXX_LINK_EXECUTABLE
   "${scripts}/link <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES> '${runtime_args}'")

@@ -38,10 +38,11 @@ inline std::string withoutTrailingNewlines(std::string text) {
 // Runs `program` and returns what it printed; raises with its error output
 // when it fails.
 inline std::string runProgram(const std::string& program,
-                              const std::vector<std::string>& args) {
+                              const std::vector<std::string>& args,
+                              const ChildEnv& env = ChildEnv::clean()) {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
-  const ChildResult result = runChild(argv, ChildEnv::clean());
+  const ChildResult result = runChild(argv, env);
   if (result.exitCode != 0) {
     throw std::runtime_error(program + " failed: " + result.describe());
   }
@@ -57,15 +58,16 @@ inline std::string runTool(const std::string& relativePath,
 
 // Assembles <out>/<name>.app around a copy of the launcher under test with
 // wrapkin-bundle, which gets `options` (see its --help) after the name, the
-// launcher and the output folder. `out` should have no symbolic links in it,
-// so that the paths here are the ones the launcher sees.
+// launcher and the output folder, and `env`. `out` should have no symbolic
+// links in it, so that the paths here are the ones the launcher sees.
 inline Bundle makeBundle(const std::string& out, const std::string& name,
-                         const std::vector<std::string>& options) {
+                         const std::vector<std::string>& options,
+                         const ChildEnv& env = ChildEnv::clean()) {
   std::vector<std::string> args{"--name",         name,    "--launcher",
                                 WRAPKIN_LAUNCHER, "--out", out};
   args.insert(args.end(), options.begin(), options.end());
   Bundle bundle;
-  bundle.root = runProgram(WRAPKIN_BUNDLE, args);
+  bundle.root = runProgram(WRAPKIN_BUNDLE, args, env);
   bundle.launcher = bundle.root + "/Contents/MacOS/" + name;
   bundle.appDir = bundle.root + "/Contents/app";
   bundle.cfg = bundle.appDir + "/" + name + ".cfg";

@@ -3,6 +3,5 @@
 namespace BundlerPlatform {
 
 const char* const runtimeLibraryName = "libjli.so";
-const bool signsCode = false;
 
 }  // namespace BundlerPlatform

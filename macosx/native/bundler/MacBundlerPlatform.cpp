@@ -3,6 +3,5 @@
 namespace BundlerPlatform {
 
 const char* const runtimeLibraryName = "libjli.dylib";
-const bool signsCode = true;
 
 }  // namespace BundlerPlatform

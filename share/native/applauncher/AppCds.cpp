@@ -45,16 +45,24 @@ std::string configuredArchive(const CfgFile& cfgFile) {
   return property == app.end() ? std::string() : CfgFile::asString(*property);
 }
 
+// Whether the archive lies in the key folder, whose key follows the files
+// of the bundle and runtime.
+bool isInKeyFolder(const std::string& archive, const std::string& cacheDir) {
+  return !cacheDir.empty() && tstrings::startsWith(archive, cacheDir + "/");
+}
+
 // The folders whose files a start trusts with the archive: its own, and
-// those above it up to the launcher's folder when it lies in the cache.
+// those above it up to the user's cache folder when it lies there. Whoever
+// may write to one of them may put another folder, or archive, in the
+// place of what the launcher checked.
 std::vector<std::string> foldersToTrust(const std::string& archive,
                                         const std::string& cacheDir) {
   std::string folder = FileUtils::dirname(archive);
   std::vector<std::string> folders{folder};
-  const std::string launcherFolder = FileUtils::dirname(cacheDir);
-  if (!cacheDir.empty() &&
-      tstrings::startsWith(folder, launcherFolder + "/")) {
-    while (folder.size() > launcherFolder.size()) {
+  const std::string cacheRoot =
+      FileUtils::dirname(FileUtils::dirname(cacheDir));
+  if (!cacheDir.empty() && tstrings::startsWith(folder, cacheRoot + "/")) {
+    while (folder.size() > cacheRoot.size()) {
       folder = FileUtils::dirname(folder);
       folders.push_back(folder);
     }
@@ -136,7 +144,8 @@ std::string javaHomeOf(const std::string& jvmLibPath) {
 }
 
 AppCds AppCds::plan(const CfgFile& cfgFile, const std::string& javaHome,
-                    const std::string& cacheDir) {
+                    const std::string& cacheDir,
+                    const std::vector<std::string>& keySources) {
   AppCds cds;
   cds.archive = configuredArchive(cfgFile);
   if (cds.archive.empty()) {
@@ -176,7 +185,14 @@ AppCds AppCds::plan(const CfgFile& cfgFile, const std::string& javaHome,
     if (FileUtils::dirname(cds.archive) == cacheDir) {
       CacheDir::prune(cacheDir, kKeptCacheFolders);
     }
-    if (!cds.prepareMaking(cfgFile, javaHome)) {
+    if (!cds.prepareMaking(cfgFile, javaHome, cacheDir, keySources)) {
+      return AppCds();
+    }
+    std::string failure;
+    if (!AppCdsStore::createStartOutput(cds.archive, failure)) {
+      LOG_TRACE("No class-data options: cannot create \""
+                << AppCdsStore::startOutput(cds.archive)
+                << "\" file: " << failure);
       return AppCds();
     }
     lock.keep();
@@ -205,8 +221,9 @@ AppCds AppCds::use(const CfgFile& cfgFile, const std::string& cacheDir) {
   return *this;
 }
 
-bool AppCds::prepareMaking(const CfgFile& cfgFile,
-                           const std::string& javaHome) {
+bool AppCds::prepareMaking(const CfgFile& cfgFile, const std::string& javaHome,
+                           const std::string& cacheDir,
+                           const std::vector<std::string>& sources) {
   const std::vector<std::string> generating = cfgFile.getValues(
       SectionName::AppCDSGenerateCacheJavaOptions, PropertyName::javaOptions);
   if (generating.empty()) {
@@ -230,6 +247,9 @@ bool AppCds::prepareMaking(const CfgFile& cfgFile,
     }
     useOptions = cfgFile.getValues(SectionName::AppCDSJavaOptions,
                                    PropertyName::javaOptions);
+    if (isInKeyFolder(archive, cacheDir)) {
+      keySources = sources;
+    }
   }
   options =
       withPathReplaced(generating, archive, AppCdsStore::startOutput(archive));
@@ -239,6 +259,8 @@ bool AppCds::prepareMaking(const CfgFile& cfgFile,
 
 AppCds AppCds::resumeAfterRestart(const CfgFile& cfgFile,
                                   const std::string& javaHome,
+                                  const std::string& cacheDir,
+                                  const std::vector<std::string>& keySources,
                                   const std::vector<std::string>& jvmArgs) {
   AppCds cds;
   cds.archive = configuredArchive(cfgFile);
@@ -251,7 +273,7 @@ AppCds AppCds::resumeAfterRestart(const CfgFile& cfgFile,
         return arg.find(produced) != std::string::npos;
       });
   // The lock did not survive the new start of the program.
-  if (makes && cds.prepareMaking(cfgFile, javaHome) &&
+  if (makes && cds.prepareMaking(cfgFile, javaHome, cacheDir, keySources) &&
       AppCdsStore::lockForMaking(cds.archive) == AppCdsStore::Lock::taken) {
     return cds;
   }
@@ -267,10 +289,12 @@ void AppCds::completeAtExit(const CfgFile& startCfg) const {
     completion.archive = archive;
     completion.produced = AppCdsStore::startOutput(archive);
     if (!javaLauncher.empty()) {
-      completion.dumpCommand = dumpCommand(startCfg);
+      completion.dumpCommand = javaCommand(startCfg, Run::dump);
       if (completion.dumpCommand.empty()) {
         return;
       }
+      completion.proofCommand = javaCommand(startCfg, Run::proof);
+      completion.keySources = keySources;
       completion.launcher = SysInfo::getProcessModulePath();
     }
     AppCdsStore::completeAtExit(completion);
@@ -282,12 +306,19 @@ void AppCds::completeAtExit(const CfgFile& startCfg) const {
   }
 }
 
-// The start's module path, class path and JVM options, with the making
-// options in the place of the generating ones, and nothing of the
-// application to run: no main class, no jar to run (-jar makes the jar the
-// whole class path, as -cp with it does), no arguments, no splash screen.
-// The main module is resolved as the start resolves it, and not run.
-std::vector<std::string> AppCds::dumpCommand(const CfgFile& startCfg) const {
+// The start's module path, class path, JVM options and entry point, with
+// the options of "AppCDSJavaOptions" in the place of the generating ones
+// and the archive's path in them replaced by the dump's output, and
+// nothing of the arguments or the splash screen. The dump (-Xshare:dump)
+// makes the archive and ends before the runtime runs anything of the
+// application; a start with -jar gets -cp with the jar instead, which makes
+// the same class path, for the jar's manifest may name a splash screen.
+// The proof (--dry-run) loads the main class without running it, where
+// -Xshare:on makes the runtime fail when it cannot map the archive, and
+// logs the files it checks; it gets -jar as the start does, headless,
+// which keeps a splash screen away.
+std::vector<std::string> AppCds::javaCommand(const CfgFile& startCfg,
+                                             Run run) const {
   const std::vector<std::string> jvmOptions =
       startCfg.getValues(SectionName::JavaOptions, PropertyName::javaOptions);
   const std::vector<std::string>::const_iterator at = std::search(
@@ -296,36 +327,58 @@ std::vector<std::string> AppCds::dumpCommand(const CfgFile& startCfg) const {
     // Without them the dump would have no class list to make it from.
     return {};
   }
-  std::vector<std::string> command{javaLauncher};
-  for (const std::string& entry : startCfg.getValues(
-           SectionName::Application, PropertyName::modulepath)) {
-    command.insert(command.end(), {"--module-path", entry});
+  const auto last = [&](const CfgFile::Id<CfgFile::PropertyNameTag>& name) {
+    const std::vector<std::string> values =
+        startCfg.getValues(SectionName::Application, name);
+    return values.empty() ? std::string() : values.back();
+  };
+  // As the runtime's launcher takes them: what follows the first of these
+  // is the application's arguments.
+  const std::string mainModule = last(PropertyName::mainmodule);
+  const std::string mainClass = last(PropertyName::mainclass);
+  const std::string mainJar = mainModule.empty() && mainClass.empty()
+                                  ? last(PropertyName::mainjar)
+                                  : std::string();
+  std::vector<std::string> entry;
+  if (!mainModule.empty()) {
+    entry = {"-m", mainModule};
+  } else if (!mainClass.empty()) {
+    entry = {mainClass};
+  } else if (!mainJar.empty() && run == Run::proof) {
+    entry = {"-Djava.awt.headless=true", "-jar", mainJar};
   }
-  const std::vector<std::string> mainJar =
-      startCfg.getValues(SectionName::Application, PropertyName::mainjar);
+
+  std::vector<std::string> command{javaLauncher};
+  for (const std::string& path :
+       startCfg.getValues(SectionName::Application, PropertyName::modulepath)) {
+    command.insert(command.end(), {"--module-path", path});
+  }
   const std::vector<std::string> classPath =
       startCfg.getValues(SectionName::Application, PropertyName::classpath);
-  if (!mainJar.empty()) {
-    command.insert(command.end(), {"-cp", mainJar.back()});
+  if (!mainJar.empty() && run == Run::dump) {
+    command.insert(command.end(), {"-cp", mainJar});
   } else if (!classPath.empty()) {
     command.insert(command.end(),
                    {"-cp", tstrings::join(classPath, FileUtils::pathSeparator)});
   }
   command.insert(command.end(), jvmOptions.begin(), at);
-  const std::vector<std::string> dumping = withPathReplaced(
-      useOptions, archive, AppCdsStore::dumpOutput(archive));
-  command.insert(command.end(), dumping.begin(), dumping.end());
-  command.insert(command.end(),
-                 {"-Xshare:dump", "-XX:SharedClassListFile=" +
-                                      AppCdsStore::startOutput(archive)});
-  command.insert(command.end(), at + static_cast<std::ptrdiff_t>(options.size()),
-                 jvmOptions.end());
-  const std::vector<std::string> mainModule =
-      startCfg.getValues(SectionName::Application, PropertyName::mainmodule);
-  if (!mainModule.empty()) {
-    const std::string& module = mainModule.back();
+  const std::vector<std::string> archiveOptions =
+      withPathReplaced(useOptions, archive, AppCdsStore::dumpOutput(archive));
+  command.insert(command.end(), archiveOptions.begin(), archiveOptions.end());
+  if (run == Run::dump) {
     command.insert(command.end(),
-                   {"--add-modules", module.substr(0, module.find('/'))});
+                   {"-Xshare:dump", "-XX:SharedClassListFile=" +
+                                        AppCdsStore::startOutput(archive)});
   }
+  command.insert(command.end(),
+                 at + static_cast<std::ptrdiff_t>(options.size()),
+                 jvmOptions.end());
+  if (run == Run::proof) {
+    // Last, so that no option of the start's turns them off.
+    command.insert(
+        command.end(),
+        {"-Xshare:on", "-Xlog:class+path=info:stdout:none", "--dry-run"});
+  }
+  command.insert(command.end(), entry.begin(), entry.end());
   return command;
 }

@@ -13,23 +13,27 @@ class CfgFile;
 // runtime writes the archive there (as -XX:ArchiveClassesAtExit does), or a
 // class list (-XX:DumpLoadedClassList), from which the runtime makes the
 // archive once the start has ended, run by a small waiter process
-// (AppCdsWaiter) with the start's class path and JVM options, the options
-// of "AppCDSJavaOptions" and -Xshare:dump, and nothing of the application
-// to run. Only a complete archive is moved into place, and only in folders
-// that are the user's alone. Whatever goes wrong, the start goes on
-// without class-data options.
+// (AppCdsWaiter) with the start's module path, class path, JVM options and
+// entry point, the options of "AppCDSJavaOptions" and -Xshare:dump, which
+// ends the runtime before it runs anything of the application. Only an
+// archive that the runtime then maps into such a start is moved into place,
+// and only in folders that are the user's alone. Whatever goes wrong, the
+// start goes on without class-data options.
 class AppCds {
  public:
   // Decides for a start with the expanded configuration. `javaHome` is the
   // runtime's home, `cacheDir` what "$CACHEDIR" stands for (empty when it
-  // could not be had).
+  // could not be had) and `keySources` the paths its key follows.
   static AppCds plan(const CfgFile& cfgFile, const std::string& javaHome,
-                     const std::string& cacheDir);
+                     const std::string& cacheDir,
+                     const std::vector<std::string>& keySources);
 
   // For a start that the runtime began anew with `jvmArgs`: when those make
   // the archive, takes up the making start's part.
   static AppCds resumeAfterRestart(const CfgFile& cfgFile,
                                    const std::string& javaHome,
+                                   const std::string& cacheDir,
+                                   const std::vector<std::string>& keySources,
                                    const std::vector<std::string>& jvmArgs);
 
   // The options that follow those of "JavaOptions"; none without app.cds.
@@ -44,8 +48,11 @@ class AppCds {
 
  private:
   AppCds use(const CfgFile& cfgFile, const std::string& cacheDir);
-  bool prepareMaking(const CfgFile& cfgFile, const std::string& javaHome);
-  std::vector<std::string> dumpCommand(const CfgFile& startCfg) const;
+  bool prepareMaking(const CfgFile& cfgFile, const std::string& javaHome,
+                     const std::string& cacheDir,
+                     const std::vector<std::string>& keySources);
+  enum class Run { dump, proof };
+  std::vector<std::string> javaCommand(const CfgFile& startCfg, Run run) const;
 
   std::string archive;
   std::vector<std::string> options;
@@ -53,6 +60,9 @@ class AppCds {
   // The runtime's bin/java when the start writes a class list.
   std::string javaLauncher;
   std::vector<std::string> useOptions;
+  // The paths that the key of the archive's folder follows; none when the
+  // archive is not in a key folder.
+  std::vector<std::string> keySources;
 };
 
 // The runtime's home, from the path of its launcher library

@@ -298,18 +298,18 @@ Jvm* AppLauncher::createJvmLauncher() const {
   const std::vector<std::string> userOptions =
       userJavaOptions(cfgFile, macros);
   const std::string javaHome = javaHomeOf(jvmLibPath);
-  const std::string cacheDir = expandCacheDir(
-      cfgFile, launcherName,
-      {rootDir, cfgFilePath, jvmLibPath,
-       FileUtils::combinePath(javaHome, kRuntimeClassImage)},
-      userOptions);
+  std::vector<std::string> keySources{
+      rootDir, cfgFilePath, jvmLibPath,
+      FileUtils::combinePath(javaHome, kRuntimeClassImage)};
+  const std::string cacheDir =
+      expandCacheDir(cfgFile, launcherName, keySources, userOptions);
 
   if (!restartCommandLine.empty()) {
     LOG_TRACE(
         "Started anew by the Java runtime: its command line is passed "
         "on unchanged");
-    const AppCds cds =
-        AppCds::resumeAfterRestart(cfgFile, javaHome, restartCommandLine);
+    const AppCds cds = AppCds::resumeAfterRestart(
+        cfgFile, javaHome, cacheDir, keySources, restartCommandLine);
     // The configuration the command line came from, which the dump needs.
     appendJavaOptions(cfgFile, cds.javaOptions());
     appendJavaOptions(cfgFile, userOptions);
@@ -327,7 +327,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
                              commandArgs);
   }
 
-  const AppCds cds = AppCds::plan(cfgFile, javaHome, cacheDir);
+  const AppCds cds = AppCds::plan(cfgFile, javaHome, cacheDir, keySources);
   appendJavaOptions(cfgFile, cds.javaOptions());
 
   if (app::isWithLogging()) {
@@ -344,7 +344,7 @@ Jvm* AppLauncher::createJvmLauncher() const {
 
 std::string AppLauncher::expandCacheDir(
     CfgFile& cfgFile, const std::string& launcherName,
-    std::vector<std::string> bundleFiles,
+    std::vector<std::string>& bundleFiles,
     const std::vector<std::string>& userOptions) const {
   if (!cfgFile.anyValueContains(kCacheDirMacro)) {
     return std::string();

@@ -64,10 +64,10 @@ class AppLauncher {
  private:
   // Expands "$CACHEDIR" where the configuration names it; returns the
   // folder, or an empty string when the user has none. The folder's key
-  // follows `bundleFiles`, the application's jars and folders, and the JVM
-  // options of the configuration and `userOptions`.
+  // follows `bundleFiles`, to which it adds the application's jars and
+  // folders, and the JVM options of the configuration and `userOptions`.
   std::string expandCacheDir(CfgFile& cfgFile, const std::string& launcherName,
-                             std::vector<std::string> bundleFiles,
+                             std::vector<std::string>& bundleFiles,
                              const std::vector<std::string>& userOptions) const;
 
   std::vector<std::string> commandArgs;

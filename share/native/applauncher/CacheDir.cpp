@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -77,6 +78,23 @@ std::string forBundle(const std::string& launcherName,
     key.add(option);
   }
   return root + "/" + folderName(launcherName) + "/" + key.hex();
+}
+
+std::vector<std::string> notFollowed(const std::vector<std::string>& sources,
+                                     const std::vector<std::string>& paths) {
+  const std::unordered_set<std::string> followed(sources.begin(),
+                                                 sources.end());
+  std::vector<std::string> rest;
+  for (const std::string& path : paths) {
+    const std::string::size_type slash = path.rfind('/');
+    const std::string wildcard =
+        slash == std::string::npos ? "*" : path.substr(0, slash + 1) + "*";
+    if (followed.count(path) == 0 &&
+        !(isJarName(path) && followed.count(wildcard) != 0)) {
+      rest.push_back(path);
+    }
+  }
+  return rest;
 }
 
 void markUsed(const std::string& keyDir) {

@@ -23,6 +23,12 @@ std::string forBundle(const std::string& launcherName,
                       const std::vector<std::string>& sources,
                       const std::vector<std::string>& jvmOptions);
 
+// Those of `paths` that the key of `sources` (as forBundle takes them) does
+// not follow: neither one of them nor a jar that a "<folder>/*" among them
+// stands for.
+std::vector<std::string> notFollowed(const std::vector<std::string>& sources,
+                                     const std::vector<std::string>& paths);
+
 // Notes that `keyDir` is in use, so that pruning keeps it.
 void markUsed(const std::string& keyDir);
 

@@ -38,6 +38,15 @@ void addPlistString(BundleOptions& o, const std::string& keyValue) {
   o.plistStrings.emplace_back(keyValue.substr(0, eq), keyValue.substr(eq + 1));
 }
 
+void setNotaryProfile(BundleOptions& o, const std::string& profile) {
+  if (profile.empty()) {
+    throw BundleError(
+        "--notarize needs the name of a keychain profile: the one given to "
+        "`xcrun notarytool store-credentials`");
+  }
+  o.notaryProfile = profile;
+}
+
 void omit(BundleOptions& o, const std::string& part) {
   if (part != "launcher" && part != "cfg" && part != "runtime" &&
       part != "jli") {
@@ -100,6 +109,9 @@ const Option kOptions[] = {
      [](O& o, V) { o.entitlements = true; }},
     {"--sign", nullptr, Takes::value, false,
      [](O& o, V v) { o.signIdentity = v; }},
+    {"--dmg", nullptr, Takes::nothing, false,
+     [](O& o, V) { o.diskImage = true; }},
+    {"--notarize", nullptr, Takes::value, false, setNotaryProfile},
     {"--cfg", nullptr, Takes::value, false, [](O& o, V v) { o.cfgFile = v; }},
     {"--omit", nullptr, Takes::value, false, omit},
 };
@@ -232,6 +244,12 @@ BundleOptions parseBundleOptions(const std::vector<std::string>& args) {
                       " writes a line of; give one or the other");
   }
   checkDescription(options);
+  if (!options.notaryProfile.empty() &&
+      (options.signIdentity.empty() || !options.diskImage)) {
+    throw BundleError(
+        "--notarize needs --sign and --dmg: the notary service takes a disk "
+        "image signed with a Developer ID");
+  }
   if (options.cfgFile.empty() && !options.omits("cfg")) {
     checkEntryOptions(options);
   }

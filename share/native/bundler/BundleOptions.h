@@ -55,6 +55,8 @@ struct BundleOptions {
 
   bool entitlements = false;
   std::string signIdentity;
+  bool diskImage = false;     // --dmg
+  std::string notaryProfile;  // --notarize: a keychain profile of notarytool
 
   std::string cfgFile;  // replaces the configuration lines above
   std::set<std::string> omitted;

@@ -5,7 +5,7 @@ const char* const kBundleToolVersion = WRAPKIN_VERSION;
 const char* const kBundleUsage = R"(Usage: wrapkin-bundle --name NAME [options]
        wrapkin-bundle --version      prints this tool's version
 
-Assembles OUT/NAME.app and prints its path:
+Assembles OUT/NAME.app (and OUT/NAME.dmg, --dmg) and prints their paths:
   Contents/MacOS/NAME              a copy of the launcher executable
   Contents/app/NAME.cfg            the launcher configuration
   Contents/app/...                 copies of the jars, folders and files
@@ -14,8 +14,11 @@ Assembles OUT/NAME.app and prints its path:
   Contents/Info.plist              the bundle description
 It builds the bundle in a hidden folder beside it and puts it in place only
 when it is complete, replacing an earlier one. On failure it prints one line
-on standard error, exits with 1 and leaves OUT as it was; interrupted by
-SIGINT, SIGTERM or SIGHUP, it leaves OUT as it was and ends by that signal.
+on standard error (after the issues of a notarization that failed), exits
+with 1 and leaves OUT as it was; interrupted by SIGINT, SIGTERM or SIGHUP, it
+leaves OUT as it was and ends by that signal. Killed outright, it leaves the
+hidden folder, which the next run of NAME removes; the programs it runs end
+with it.
 
 Bundle:
   --name NAME            bundle and launcher name; not empty, no "/", "\"
@@ -107,16 +110,26 @@ Application (each a line of the configuration):
   replace.
   Options take their value as the next argument or after "=".
 
-Signing:
+Signing and shipping (codesign, hdiutil and xcrun of macOS, on the PATH):
   --entitlements         write NAME.entitlements beside the bundle, with what
                          a JVM needs under the hardened runtime: JIT,
                          unsigned executable memory, and library validation
                          off for JNI libraries
-  --sign IDENTITY        on macOS, sign with codesign --force --timestamp
-                         --options runtime and those entitlements, inside
-                         out: every Mach-O file in the bundle, found by its
-                         first bytes whatever its name, then the launcher,
-                         then the bundle (implies --entitlements)
+  --sign IDENTITY        sign with codesign --force --timestamp --options
+                         runtime and those entitlements, inside out: every
+                         Mach-O entry of the jars and zip files in the
+                         bundle and of the archives in them, written back
+                         into them, every Mach-O file (both found by their
+                         first bytes whatever their names), then the
+                         launcher, then the bundle (implies --entitlements)
+  --dmg                  then make OUT/NAME.dmg with hdiutil: a compressed
+                         disk image that holds NAME.app and a link to
+                         /Applications, signed with --sign
+  --notarize PROFILE     then have Apple's notary service check the disk
+                         image (xcrun notarytool submit --wait, with the
+                         credentials that notarytool store-credentials saved
+                         as PROFILE) and staple its ticket to the image and
+                         the bundle; needs --sign and --dmg
 
 Broken bundles, for tests:
   --cfg FILE             use FILE ("-" for stdin) as the configuration,

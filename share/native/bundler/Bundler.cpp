@@ -11,11 +11,14 @@
 #include "BundleOptions.h"
 #include "BundlerPlatform.h"
 #include "CfgText.h"
+#include "DiskImage.h"
 #include "EntryPoint.h"
 #include "FileTree.h"
 #include "InfoPlist.h"
 #include "Interruption.h"
 #include "JavaHome.h"
+#include "MachOUuid.h"
+#include "Notarization.h"
 #include "RuntimeImage.h"
 #include "Signing.h"
 #include "Staging.h"
@@ -121,6 +124,12 @@ MadeBundle makeBundle(const BundleOptions& options) {
   if (!options.signIdentity.empty()) {
     checkCanSign();
   }
+  if (options.diskImage) {
+    checkCanMakeDiskImage();
+  }
+  if (!options.notaryProfile.empty()) {
+    checkCanNotarize();
+  }
   const std::vector<fs::path> icons = iconFiles(options);
   const fs::path launcher = launcherToCopy(options);
   const AppFolder app(options);
@@ -140,6 +149,8 @@ MadeBundle makeBundle(const BundleOptions& options) {
   createDirectories(contents / "app");
   if (!launcher.empty()) {
     copyExecutable(launcher, contents / "MacOS" / name);
+    giveOwnUuids(contents / "MacOS" / name, bundleIdentifier(options),
+                 launcher);
   }
   app.copyInto(contents / "app");
   if (cfg) {
@@ -160,7 +171,18 @@ MadeBundle makeBundle(const BundleOptions& options) {
   }
   if (!options.signIdentity.empty()) {
     signBundle(staging.bundle(), name, options.signIdentity,
-               staging.beside(besideBundle.back()));
+               staging.beside(besideBundle.back()), staging.scratch());
+  }
+  if (options.diskImage) {
+    besideBundle.push_back(name + ".dmg");
+    const fs::path image = staging.beside(besideBundle.back());
+    makeDiskImage(staging.bundle(), name, image);
+    if (!options.signIdentity.empty()) {
+      signDiskImage(image, options.signIdentity);
+    }
+    if (!options.notaryProfile.empty()) {
+      notarize(image, staging.bundle(), options.notaryProfile);
+    }
   }
   Interruption::check();
   MadeBundle made;
@@ -168,5 +190,8 @@ MadeBundle makeBundle(const BundleOptions& options) {
     made.notes = runtime->notes;
   }
   made.path = staging.commit(besideBundle);
+  if (options.diskImage) {
+    made.diskImage = made.path.parent_path() / (name + ".dmg");
+  }
   return made;
 }

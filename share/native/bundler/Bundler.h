@@ -9,6 +9,7 @@ struct BundleOptions;
 // What a run made.
 struct MadeBundle {
   std::filesystem::path path;
+  std::filesystem::path diskImage;  // with --dmg
   // What the packager should know of how it was made, a line each.
   std::vector<std::string> notes;
 };

@@ -11,9 +11,6 @@ namespace BundlerPlatform {
 // the launcher looks for the macOS name.
 extern const char* const runtimeLibraryName;
 
-// Whether this system has `codesign`.
-extern const bool signsCode;
-
 // The path of this program's executable file, links resolved.
 std::filesystem::path executablePath();
 

@@ -176,10 +176,13 @@ void checkPlistStrings(
   }
 }
 
+std::string bundleIdentifier(const BundleOptions& options) {
+  return options.identifier.empty() ? identifierFor(options.name)
+                                    : options.identifier;
+}
+
 std::string infoPlist(const BundleOptions& options) {
-  const std::string identifier = options.identifier.empty()
-                                     ? identifierFor(options.name)
-                                     : options.identifier;
+  const std::string identifier = bundleIdentifier(options);
   PlistDict plist;
   plist.string("CFBundleExecutable", options.name)
       .string("CFBundleName", options.name)

@@ -19,6 +19,10 @@ std::string identifierPart(const std::string& text);
 // identifierPart makes it.
 std::string identifierFor(const std::string& name);
 
+// CFBundleIdentifier of the bundle that `options` describe: --identifier,
+// or identifierFor its name.
+std::string bundleIdentifier(const BundleOptions& options);
+
 // The name by which Info.plist names an icon file given by its path: the
 // icon is copied into Contents/Resources.
 std::string iconFileName(const std::string& path);

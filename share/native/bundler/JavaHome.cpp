@@ -1,7 +1,6 @@
 #include "JavaHome.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -19,18 +18,11 @@ namespace {
 
 // The first executable `java` in a folder of the PATH.
 fs::path javaOnPath() {
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path != nullptr ? path : "");
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    const fs::path java = fs::path(folder.empty() ? "." : folder) / "java";
-    std::error_code error;
-    if (fs::is_regular_file(java, error) &&
-        (fs::status(java, error).permissions() & fs::perms::owner_exec) !=
-            fs::perms::none) {
-      return java;
-    }
+  const fs::path java = findOnPath("java");
+  if (java.empty()) {
+    throw BundleError("no --java-home given and no `java` on the PATH");
   }
-  throw BundleError("no --java-home given and no `java` on the PATH");
+  return java;
 }
 
 // The runtime's own word for its home: a `java` on the PATH may be a stub or

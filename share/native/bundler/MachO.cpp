@@ -27,31 +27,35 @@ std::uint32_t bigEndian(const unsigned char* bytes) {
 
 }  // namespace
 
-bool isMachO(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  unsigned char header[kFatHeaderSize] = {};
-  in.read(reinterpret_cast<char*>(header), sizeof header);
-  const std::streamsize read = in.gcount();
-  if (read < 4) {
+bool isMachOStart(const unsigned char* bytes, std::size_t count,
+                  std::uint64_t size) {
+  if (count < 4) {
     return false;
   }
-  const std::uint32_t magic = bigEndian(header);
+  const std::uint32_t magic = bigEndian(bytes);
   for (const std::uint32_t thin : kThinMagics) {
     if (magic == thin) {
       return true;
     }
   }
-  if ((magic != kFatMagic && magic != kFat64Magic) ||
-      read < static_cast<std::streamsize>(kFatHeaderSize)) {
+  if ((magic != kFatMagic && magic != kFat64Magic) || count < kFatHeaderSize) {
     return false;
   }
-  const std::uint32_t architectures = bigEndian(header + 4);
+  const std::uint32_t architectures = bigEndian(bytes + 4);
   if (architectures == 0 || architectures >= kFirstClassFileMajorVersion) {
     return false;
   }
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
   const std::uint32_t archSize =
       magic == kFatMagic ? kFatArchSize : kFat64ArchSize;
-  return !error && size >= kFatHeaderSize + architectures * archSize;
+  return size >= kFatHeaderSize + architectures * archSize;
+}
+
+bool isMachO(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char header[kFatHeaderSize] = {};
+  in.read(reinterpret_cast<char*>(header), sizeof header);
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  return !error &&
+         isMachOStart(header, static_cast<std::size_t>(in.gcount()), size);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 
 // Whether `path` is a Mach-O file, by its first bytes: thin, of 32 or 64
@@ -11,3 +13,8 @@
 // is taken to be one from 1 to 44 whose table fits in the file. False for
 // anything that cannot be read.
 bool isMachO(const std::filesystem::path& path);
+
+// The same test on the first `count` bytes (8 suffice) of a file of `size`
+// bytes, such as an entry of a jar.
+bool isMachOStart(const unsigned char* bytes, std::size_t count,
+                  std::uint64_t size);

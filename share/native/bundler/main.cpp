@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "BundleError.h"
 #include "BundleOptions.h"
 #include "Bundler.h"
 #include "Interruption.h"
@@ -41,6 +42,9 @@ int run(const std::vector<std::string>& args) {
     std::cerr << "wrapkin-bundle: " << oneLine(note) << std::endl;
   }
   std::cout << made.path.string() << std::endl;
+  if (!made.diskImage.empty()) {
+    std::cout << made.diskImage.string() << std::endl;
+  }
   return 0;
 }
 
@@ -56,6 +60,11 @@ int main(int argc, char** argv) {
     // A failure that a signal caused, such as a copy cut short, is no
     // failure to report.
     if (Interruption::signalReceived() == 0) {
+      if (const auto* failure = dynamic_cast<const BundleError*>(&e)) {
+        for (const std::string& line : failure->linesBefore()) {
+          std::cerr << "wrapkin-bundle: " << oneLine(line) << '\n';
+        }
+      }
       std::cerr << "wrapkin-bundle: " << oneLine(e.what()) << std::endl;
     }
   }

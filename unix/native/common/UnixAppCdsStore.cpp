@@ -47,18 +47,55 @@ std::string recordText(const FileUtils::FileStatus& status) {
          std::to_string(status.inode) + "\n";
 }
 
-// The first bytes of the file, up to a record's worth; empty when it cannot
-// be read.
+// A record lists a few files beyond the archive, one line each; a record
+// larger than this is none of the launcher's.
+constexpr std::size_t kMaxRecordSize = std::size_t(16) << 20;
+
+// The record's text; empty when it cannot be read or is too large.
 std::string readRecord(const std::string& path) {
   const int fd = openOwn(path, O_RDONLY | O_NONBLOCK);
   if (fd < 0) {
     return std::string();
   }
-  char text[128];
-  const ssize_t size = read(fd, text, sizeof(text));
+  std::string text;
+  char chunk[4096];
+  ssize_t size;
+  while ((size = read(fd, chunk, sizeof(chunk))) > 0 &&
+         text.size() <= kMaxRecordSize) {
+    text.append(chunk, static_cast<std::size_t>(size));
+  }
   close(fd);
-  return size > 0 ? std::string(text, static_cast<std::size_t>(size))
-                  : std::string();
+  return size == 0 ? text : std::string();
+}
+
+// What the runtime compares of a file it checks: whether it is there, its
+// size and modification time.
+std::string checkedState(const std::string& path) {
+  const FileUtils::FileStatus status = FileUtils::getFileStatus(path);
+  return status.exists ? std::to_string(status.size) + " " +
+                             std::to_string(status.modifiedNs)
+                       : std::string("- -");
+}
+
+// Empty when every checked file that `lines` record ("<state> <path>" each)
+// is as it was; otherwise why not.
+std::string whyCheckedFilesChanged(const std::string& lines) {
+  std::string::size_type start = 0;
+  while (start < lines.size()) {
+    const std::string::size_type end = lines.find('\n', start);
+    const std::string::size_type space = lines.find(' ', start);
+    const std::string::size_type pathAt =
+        space < end ? lines.find(' ', space + 1) : std::string::npos;
+    if (end == std::string::npos || pathAt >= end) {
+      return "not as the launcher completed it";
+    }
+    const std::string path = lines.substr(pathAt + 1, end - pathAt - 1);
+    if (lines.compare(start, pathAt - start, checkedState(path)) != 0) {
+      return "made before \"" + path + "\" changed";
+    }
+    start = end + 1;
+  }
+  return std::string();
 }
 
 // Whether `path` begins as a class-data archive of the runtime does: its
@@ -74,6 +111,14 @@ bool looksLikeArchive(const std::string& path) {
   close(fd);
   return read4 && (magic[0] == 0xa2 || magic[0] == 0xa8) && magic[1] == 0xab &&
          magic[2] == 0x0b && magic[3] == 0xf0;
+}
+
+// Whether `descriptor` is open on the file that is at `path` now.
+bool isOpenOn(int descriptor, const std::string& path) {
+  struct stat opened;
+  struct stat there;
+  return fstat(descriptor, &opened) == 0 && lstat(path.c_str(), &there) == 0 &&
+         opened.st_dev == there.st_dev && opened.st_ino == there.st_ino;
 }
 
 // Whether `name` is "<pid><suffix>" for one of a start's own files.
@@ -102,10 +147,11 @@ PendingCompletion* pending = nullptr;
 
 void completeInThisProcess(const AppCdsStore::Completion& c) {
   const FileUtils::FileStatus produced = FileUtils::getLinkStatus(c.produced);
-  if (c.dumpCommand.empty() || produced.size == 0) {
-    // The runtime wrote the archive itself, or wrote nothing: the start may
-    // have ended before it could.
-    if (produced.exists && !AppCdsStore::commit(c.archive, c.produced)) {
+  // The start may have ended before its runtime wrote anything into the
+  // file it was given; that is no failure of the archive.
+  if (produced.size == 0 || c.dumpCommand.empty()) {
+    // Or the runtime wrote the archive itself.
+    if (produced.size != 0 && !AppCdsStore::commit(c.archive, c.produced)) {
       AppCdsStore::noteFailure(c.archive);
     }
     unlink(c.produced.c_str());
@@ -149,11 +195,13 @@ std::string whyIncomplete(const std::string& archive) {
   if (!status.exists) {
     return "not found";
   }
+  const std::string record = readRecord(recordOf(archive));
+  const std::string archiveLine = recordText(status);
   if (!status.isRegularFile ||
-      readRecord(recordOf(archive)) != recordText(status)) {
+      record.compare(0, archiveLine.size(), archiveLine) != 0) {
     return "not as the launcher completed it";
   }
-  return std::string();
+  return whyCheckedFilesChanged(record.substr(archiveLine.size()));
 }
 
 Lock lockForMaking(const std::string& archive) {
@@ -169,8 +217,27 @@ Lock lockForMaking(const std::string& archive) {
     close(fd);
     return held ? Lock::heldElsewhere : Lock::failed;
   }
+  if (!isLockOf(fd, archive)) {
+    // Pruned with its folder between the open and the lock.
+    close(fd);
+    return Lock::failed;
+  }
   lockDescriptor = fd;
   return Lock::taken;
+}
+
+bool isLockOf(int descriptor, const std::string& archive) {
+  return isOpenOn(descriptor, lockFile(archive));
+}
+
+bool createStartOutput(const std::string& archive, std::string& failure) {
+  const int fd = openOwn(startOutput(archive), O_CREAT | O_EXCL | O_WRONLY);
+  if (fd < 0) {
+    failure = std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  return true;
 }
 
 void releaseLock() {
@@ -204,12 +271,15 @@ void removeUnlessBeingMade(const std::string& folder) {
     if (!tstrings::endsWith(name, ".lock")) {
       continue;
     }
-    const int fd = openOwn(folder + "/" + name, O_RDONLY | O_NONBLOCK);
+    const std::string lock = folder + "/" + name;
+    const int fd = openOwn(lock, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
       continue;
     }
     held.push_back(fd);
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // A lock file that is no longer the folder's was replaced by a start
+    // that makes its archive there now.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !isOpenOn(fd, lock)) {
       beingMade = true;
       break;
     }
@@ -222,12 +292,21 @@ void removeUnlessBeingMade(const std::string& folder) {
   }
 }
 
-bool commit(const std::string& archive, const std::string& made) {
+bool commit(const std::string& archive, const std::string& made,
+            const std::vector<std::string>& checkedFiles) {
   const FileUtils::FileStatus status = FileUtils::getLinkStatus(made);
   if (!status.isRegularFile || !looksLikeArchive(made)) {
     return false;
   }
-  const std::string record = recordText(status);
+  std::string record = recordText(status);
+  for (const std::string& path : checkedFiles) {
+    if (path.find('\n') == std::string::npos) {
+      record += checkedState(path) + " " + path + "\n";
+    }
+  }
+  if (record.size() > kMaxRecordSize) {
+    return false;
+  }
   const std::string recordTmp = ownFile(archive, ".record");
   unlink(recordTmp.c_str());
   const int out = openOwn(recordTmp, O_CREAT | O_EXCL | O_WRONLY);
