@@ -21,6 +21,7 @@
 #include "ChildProcess.h"
 #include "ClassDataArchives.h"
 #include "JarFiles.h"
+#include "StartLogs.h"
 #include "ZipFiles.h"
 
 namespace fs = std::filesystem;
@@ -58,7 +59,7 @@ bool hasJavac() {
 // (the build-probe fixture); a run of the test program by hand compiles it
 // on first use.
 std::string probeDir() {
-  static bool built = fs::exists(std::string(WRAPKIN_PROBE_DIR) + "/probe.jar");
+  static bool built = fs::exists(std::string(WRAPKIN_PROBE_DIR) + "/newer");
   if (!built) {
     runTool("test/java/build-probe", {WRAPKIN_PROBE_DIR});
     built = true;
@@ -527,51 +528,122 @@ bool endsWith(const std::string& text, const std::string& end) {
          text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Started from the Finder, standard error is the null device: what the
-// runtime says about a failed start goes to the log and into the alert (the
-// Linux stand-in records it). Through a pipe, the same words go there and
-// no log is written. A JVM the runtime cannot create ends the process
-// inside JLI_Launch; an exception from main makes JLI_Launch return 1;
-// System.exit is no failure.
+// Started from the Finder, standard error and standard output are the null
+// device: what the runtime says about a failed start goes to the log and
+// into the alert (the Linux stand-in records it). Through a pipe, the same
+// words go there and no log is written. A JVM the runtime cannot create
+// ends the process inside JLI_Launch; an exception from main makes
+// JLI_Launch return 1; System.exit is no failure. An entry point that the
+// runtime refuses (it exits with 1 as System.exit does) and a JVM that
+// fails while it initialises (it ends the process at once) are told by
+// their words, which the launcher reads only from the log.
 TEST_F(RealJvmTest, AFailedStartFromTheFinderShowsTheRuntimesWords) {
+  const std::string corrupt = tmp.path() + "/corrupt.jar";
+  std::ofstream(corrupt) << "PK not a zip file\n";
   const struct {
     const char* label;
+    // After --java-home and --link-runtime; a main jar that the bundle tool
+    // would refuse gets a configuration of the test's.
     std::vector<std::string> options;
+    std::string refusedJar;
     std::vector<std::string> args;
     int exitCode;
     const char* said;  // null for a start that did not fail
+    bool onlyFromTheFinder;
   } rows[] = {
       {"unknown JVM option",
-       {"--link-runtime", "--java-option", "-XX:+WrapkinNoSuchOption"},
+       {"--main-jar", probe + "/probe.jar", "--java-option",
+        "-XX:+WrapkinNoSuchOption"},
+       "",
        {},
        1,
-       "Unrecognized VM option 'WrapkinNoSuchOption'"},
+       "Unrecognized VM option 'WrapkinNoSuchOption'",
+       false},
       {"exception from main",
-       {"--link-runtime"},
+       {"--main-jar", probe + "/probe.jar"},
+       "",
        {"--throw"},
        1,
-       "java.lang.IllegalStateException: thrown on request"},
-      {"System.exit", {"--link-runtime"}, {"--exit=3"}, 3, nullptr},
+       "java.lang.IllegalStateException: thrown on request",
+       false},
+      {"System.exit", {"--main-jar", probe + "/probe.jar"}, "", {"--exit=3"},
+       3, nullptr, false},
+      {"main class not found",
+       {"--class-path", probe + "/classes", "--main-class",
+        "wrapkin.probe.NoSuch"},
+       "",
+       {},
+       1,
+       "Error: Could not find or load main class wrapkin.probe.NoSuch",
+       true},
+      {"no Main-Class",
+       {},
+       probe + "/no-main-class.jar",
+       {},
+       1,
+       "no main manifest attribute, in ",
+       true},
+      {"no main method",
+       {"--class-path", probe + "/classes", "--main-class", "java.lang.Object"},
+       "",
+       {},
+       1,
+       "Error: Main method not found in class java.lang.Object",
+       true},
+      {"class of a newer Java",
+       {"--class-path", probe + "/newer", "--main-class",
+        "wrapkin.probe.Probe"},
+       "",
+       {},
+       1,
+       "\tjava.lang.UnsupportedClassVersionError: wrapkin/probe/Probe has "
+       "been compiled by a more recent version",
+       true},
+      {"corrupt jar",
+       {},
+       corrupt,
+       {},
+       1,
+       "Error: Invalid or corrupt jarfile ",
+       false},
+      {"module not found",
+       {"--module-path", probe + "/mods", "--main-module",
+        "wrapkin.nosuch/wrapkin.probe.Probe"},
+       "",
+       {},
+       1,
+       "java.lang.module.FindException: Module wrapkin.nosuch not found",
+       true},
   };
   for (const std::string& home : javaHomes()) {
     for (const auto& row : rows) {
       SCOPED_TRACE(home + ", " + row.label);
-      const Bundle b = bundle(home, "jar", row.options);
-      const std::string state = tmp.path() + "/state" + std::to_string(bundles);
-      const std::string logPath = state + "/Probe/Probe.log";
-      const std::string alerts = state + ".alerts";
+      std::vector<std::string> options{"--java-home", home, "--link-runtime"};
+      options.insert(options.end(), row.options.begin(), row.options.end());
+      const std::string out = tmp.path() + "/" + std::to_string(++bundles);
+      if (!row.refusedJar.empty()) {
+        std::ofstream(out + ".cfg")
+            << "[Application]\napp.mainjar=$APPDIR/"
+            << fs::path(row.refusedJar).filename().string() << "\n";
+        options.insert(options.end(),
+                       {"--app-file", row.refusedJar, "--cfg", out + ".cfg"});
+      }
+      const Bundle b = makeBundle(out, "Probe", options);
+      const std::string state = out + ".state";
+      const std::string alerts = out + ".alerts";
       const ChildEnv env = ChildEnv::clean()
                                .set("XDG_STATE_HOME", state)
                                .set("WRAPKIN_TEST_ALERTS", alerts);
 
       const ChildResult fromFinder =
-          run(b.launcher, row.args, env, ErrorOutput::NullDevice);
+          run(b.launcher, row.args, env, ErrorOutput::Finder);
 
       EXPECT_EQ(row.exitCode, fromFinder.exitCode) << fromFinder.describe();
-      const std::string log = childprocess::readFile(logPath);
+      const std::vector<std::string> logs = logsIn(state + "/Probe");
+      ASSERT_EQ(1u, logs.size());
+      const std::string log = readFinishedLog(logs[0]);
       const std::string alert = childprocess::readFile(alerts);
       if (row.said == nullptr) {
-        EXPECT_EQ("", log);
         EXPECT_FALSE(fs::exists(alerts)) << alert;
       } else {
         EXPECT_NE(std::string::npos, log.find(row.said)) << log;
@@ -580,17 +652,18 @@ TEST_F(RealJvmTest, AFailedStartFromTheFinderShowsTheRuntimesWords) {
             << alert;
         EXPECT_NE(std::string::npos, alert.find(row.said)) << alert;
         EXPECT_TRUE(
-            endsWith(alert, "\n\nThe full log is in \"" + logPath + "\".\n"))
+            endsWith(alert, "\n\nThe full log is in \"" + logs[0] + "\".\n"))
             << alert;
       }
 
       const ChildResult piped =
-          run(b.launcher, row.args, env, ErrorOutput::Pipe);
+          run(b.launcher, row.args, env, ErrorOutput::PipeWithOutput);
 
       EXPECT_EQ(row.exitCode, piped.exitCode) << piped.describe();
-      EXPECT_EQ(log, piped.err);
-      EXPECT_EQ(log, childprocess::readFile(logPath)) << "a second log";
-      EXPECT_FALSE(fs::exists(logPath + ".1"));
+      EXPECT_EQ(log, piped.err + (row.onlyFromTheFinder
+                                      ? "Failed to launch JVM\n"
+                                      : ""));
+      EXPECT_EQ(logs, logsIn(state + "/Probe")) << "a second log";
       EXPECT_EQ(alert, childprocess::readFile(alerts)) << "a second alert";
     }
   }

@@ -2,23 +2,30 @@
 // alert, in-process; the log's rules with the launcher executable, started
 // as the Finder starts it (standard error on the null device) in a bundle
 // around the fake runtime library (doubles/FakeJli.cpp), which writes to
-// standard error and fails as asked. The Linux stand-in of the alert
-// records it in a file.
+// standard error, starts a helper, waits, is killed or fails as asked. The
+// Linux stand-in of the alert records it in a file.
 
 #include "StderrLog.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "BundleTool.h"
 #include "ChildProcess.h"
+#include "StartLogs.h"
 
 namespace fs = std::filesystem;
 
@@ -39,6 +46,9 @@ TEST(StderrLogTest, LastLinesKeepWhatAPersonShouldRead) {
       {"long lines cut",
        {"123456789\nabcdefghij", "klm"},
        {"12345678", "abcdefgh"}},
+      {"an indented error kept, frames not",
+       {"E: x\n\tjava.lang.E: y\n\t\tat a.B\n\t\t... 2 more\n"},
+       {"E: x", "\tjava.la"}},
   };
   for (const auto& row : rows) {
     LastLines lastLines(3, 8);
@@ -62,7 +72,6 @@ class StderrLogEndToEndTest : public ::testing::Test {
   StderrLogEndToEndTest()
       : state(tmp.path() + "/state"),
         folder(state + "/Tool"),
-        logPath(folder + "/Tool.log"),
         alerts(tmp.path() + "/alerts"),
         b(makeBundle(tmp.path(), "Tool",
                      {"--java-home",
@@ -70,17 +79,22 @@ class StderrLogEndToEndTest : public ::testing::Test {
                       "--main-class", "a.B"})) {}
 
   // A start from the Finder whose runtime writes `size` bytes to standard
-  // error and then fails.
-  ChildResult start(std::size_t size) {
+  // error and then fails, or does what `more` says; its alert goes to
+  // `alertFile`.
+  ChildResult start(std::size_t size, ChildEnv more = ChildEnv::clean(),
+                    const std::string& alertFile = std::string()) const {
+    const std::string alert = alertFile.empty() ? alerts : alertFile;
     std::error_code ignored;
-    fs::remove(alerts, ignored);
+    fs::remove(alert, ignored);
     return runChild({b.launcher},
-                    ChildEnv::clean()
-                        .set("XDG_STATE_HOME", state)
-                        .set("WRAPKIN_TEST_ALERTS", alerts)
-                        .set("FAKE_JLI_STDERR", std::to_string(size))
-                        .set("FAKE_JLI_RESULT", "1"),
+                    more.set("XDG_STATE_HOME", state)
+                        .set("WRAPKIN_TEST_ALERTS", alert)
+                        .set("FAKE_JLI_STDERR", std::to_string(size)),
                     std::chrono::seconds(60), ErrorOutput::NullDevice);
+  }
+
+  static ChildEnv failing() {
+    return ChildEnv::clean().set("FAKE_JLI_RESULT", "1");
   }
 
   static unsigned mode(const std::string& path) {
@@ -90,7 +104,6 @@ class StderrLogEndToEndTest : public ::testing::Test {
   const CanonicalTempDir tmp;
   const std::string state;
   const std::string folder;
-  const std::string logPath;
   const std::string alerts;
   const Bundle b;
 };
@@ -98,10 +111,14 @@ class StderrLogEndToEndTest : public ::testing::Test {
 TEST_F(StderrLogEndToEndTest, AStartsLogEndsAtTheBound) {
   const std::string written = stderrLines(StderrLog::kMaxLogSize + 1024);
 
-  const ChildResult result = start(written.size());
+  const ChildResult result = start(written.size(), failing());
 
   EXPECT_EQ(1, result.exitCode) << result.describe();
-  const std::string log = childprocess::readFile(logPath);
+  // The folders it made, for the user alone.
+  EXPECT_EQ(0700u, mode(state));
+  EXPECT_EQ(0700u, mode(folder));
+  const std::string alert = childprocess::readFile(alerts);
+  const std::string log = readFinishedLog(logNamedBy(alert));
   const std::string dropped =
       "[The log holds 10 MiB at most: the rest of this start's output is "
       "dropped]\n";
@@ -112,39 +129,123 @@ TEST_F(StderrLogEndToEndTest, AStartsLogEndsAtTheBound) {
   EXPECT_EQ(written.substr(0, kept.size() - 1),
             kept.substr(0, kept.size() - 1));
   // The alert still shows the last lines: they were read, not logged.
-  EXPECT_NE(
-      std::string::npos,
-      childprocess::readFile(alerts).find(
-          "\n" + written.substr(written.rfind("\n", written.size() - 2) + 1)))
-      << childprocess::readFile(alerts);
+  EXPECT_NE(std::string::npos,
+            alert.find("\n" + written.substr(written.rfind(
+                                   "\n", written.size() - 2) + 1)))
+      << alert;
 }
 
-TEST_F(StderrLogEndToEndTest, EachStartBeginsALogAndKeepsThePreviousOne) {
-  for (std::size_t size : {10, 20, 30}) {
-    const ChildResult result = start(size);
-    EXPECT_EQ(1, result.exitCode) << result.describe();
+// Three starts at once, each still writing while the others begin: each
+// keeps its own log, whole, and its alert names it. Pruning keeps the
+// newest logs, and passes over an old one that a start still writes.
+TEST_F(StderrLogEndToEndTest, OverlappingStartsEachKeepTheirOwnLog) {
+  fs::create_directories(folder);
+  const std::string inUse = folder + "/Tool-20000101-000000-1.log";
+  std::ofstream(inUse) << "in use\n";
+  const int held = open(inUse.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(0, flock(held, LOCK_SH));
+  std::vector<std::string> older;
+  for (int i = 2; i < 8; ++i) {
+    older.push_back(folder + "/Tool-20000101-00000" + std::to_string(i) +
+                    "-" + std::to_string(i) + ".log");
+    std::ofstream(older.back()) << "older\n";
   }
 
-  EXPECT_EQ(stderrLines(30) + "Failed to launch JVM\n",
-            childprocess::readFile(logPath));
-  EXPECT_EQ(stderrLines(20) + "Failed to launch JVM\n",
-            childprocess::readFile(logPath + ".1"));
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.insert(entry.path().filename().string());
+  const std::string go = tmp.path() + "/go";
+  const std::size_t sizes[] = {10, 20, 30};
+  ChildResult results[3];
+  std::vector<std::thread> starts;
+  for (std::size_t i = 0; i < 3; ++i) {
+    starts.emplace_back([&, i] {
+      results[i] = start(sizes[i], failing().set("FAKE_JLI_WAIT", go),
+                         alerts + std::to_string(i));
+    });
   }
-  EXPECT_EQ((std::set<std::string>{"Tool.log", "Tool.log.1"}), names);
-  EXPECT_EQ(0700u, mode(state));
+  const auto newLogs = [&] {
+    std::size_t count = 0;
+    for (const std::string& log : logsIn(folder)) {
+      count += log.find("/Tool-2000") == std::string::npos ? 1 : 0;
+    }
+    return count;
+  };
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (newLogs() < 3 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::ofstream(go).flush();
+  for (std::thread& t : starts) {
+    t.join();
+  }
+
+  std::set<std::string> ownLogs;
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(1, results[i].exitCode) << results[i].describe();
+    const std::string alert = childprocess::readFile(alerts + std::to_string(i));
+    const std::string log = logNamedBy(alert);
+    EXPECT_EQ(folder, fs::path(log).parent_path().string()) << alert;
+    EXPECT_EQ("Tool: Failed to launch JVM\n\n" +
+                  stderrLines(sizes[i]) + "\n\nThe full log is in \"" + log +
+                  "\".\n",
+              alert);
+    EXPECT_EQ(stderrLines(sizes[i]) + "Failed to launch JVM\n",
+              readFinishedLog(log));
+    EXPECT_EQ(0600u, mode(log));
+    ownLogs.insert(log);
+  }
+  EXPECT_EQ(3u, ownLogs.size());
+  // Made for the user alone.
   EXPECT_EQ(0700u, mode(folder));
-  EXPECT_EQ(0600u, mode(logPath));
-  EXPECT_EQ(0600u, mode(logPath + ".1"));
-  EXPECT_EQ("Tool: Failed to launch JVM\n\n" + stderrLines(30) +
-                "\n\nThe full log is in \"" + logPath + "\".\n",
-            childprocess::readFile(alerts));
+
+  // One more start: the newest five, and the one in use.
+  EXPECT_EQ(1, start(5, failing()).exitCode);
+  std::set<std::string> kept(ownLogs);
+  kept.insert({inUse, older.back(), logNamedBy(childprocess::readFile(alerts))});
+  const std::vector<std::string> logs = logsIn(folder);
+  EXPECT_EQ(kept, std::set<std::string>(logs.begin(), logs.end()));
+  EXPECT_EQ("in use\n", childprocess::readFile(inUse));
+  close(held);
+}
+
+// A helper that the application started inherits the log's pipe as its
+// standard error: it may go on writing after the application ended, and
+// its words are logged.
+TEST_F(StderrLogEndToEndTest, AHelperWritesOnAfterTheApplicationEnded) {
+  const std::string status = tmp.path() + "/status";
+
+  const ChildResult result = start(
+      10, ChildEnv::clean().set("FAKE_JLI_CHILD", "sleep 0.5; echo late >&2; "
+                                                  "echo $? > '" + status + "'"));
+
+  EXPECT_EQ(0, result.exitCode) << result.describe();
+  const std::vector<std::string> logs = logsIn(folder);
+  ASSERT_EQ(1u, logs.size());
+  EXPECT_EQ(stderrLines(10) + "late\n", readFinishedLog(logs[0]));
+  EXPECT_EQ("0\n", childprocess::readFile(status));
+  EXPECT_FALSE(fs::exists(alerts));
+}
+
+// What the application wrote before it was killed is all in the log.
+TEST_F(StderrLogEndToEndTest, AKillWhileWritingLosesNothing) {
+  const std::size_t size = 1024 * 1024;
+
+  const ChildResult result =
+      start(size, ChildEnv::clean().set("FAKE_JLI_KILL", "1"));
+
+  EXPECT_EQ(SIGKILL, result.signal) << result.describe();
+  const std::vector<std::string> logs = logsIn(folder);
+  ASSERT_EQ(1u, logs.size());
+  const std::string log = readFinishedLog(logs[0]);
+  // Not a diff of a megabyte.
+  ASSERT_EQ(size, log.size());
+  EXPECT_TRUE(stderrLines(size) == log);
+  EXPECT_FALSE(fs::exists(alerts));
 }
 
 // Where no log can be written, the start is as it was before logs: the
-// alert shows the launcher's line alone. A link is never written through.
+// alert shows the launcher's line alone. A link is never written through,
+// and a folder keeps the permissions its owner gave it.
 TEST_F(StderrLogEndToEndTest, NoLinkIsFollowedAndNoLogChangesNothing) {
   const std::string elsewhere = tmp.path() + "/elsewhere";
   const struct {
@@ -152,10 +253,14 @@ TEST_F(StderrLogEndToEndTest, NoLinkIsFollowedAndNoLogChangesNothing) {
     void (*make)(const std::string& folder, const std::string& elsewhere);
     bool logged;
   } rows[] = {
-      {"the log a link to a file elsewhere",
+      {"an old log a link to a file elsewhere",
        [](const std::string& dir, const std::string& other) {
          std::ofstream(other) << "kept\n";
-         fs::create_symlink(other, dir + "/Tool.log");
+         fs::create_symlink(other, dir + "/Tool-20000101-000000-1.log");
+         for (int i = 2; i < 6; ++i) {
+           std::ofstream(dir + "/Tool-20000101-00000" + std::to_string(i) +
+                         "-1.log");
+         }
        },
        true},
       {"the folder a link to a folder elsewhere",
@@ -165,28 +270,41 @@ TEST_F(StderrLogEndToEndTest, NoLinkIsFollowedAndNoLogChangesNothing) {
          fs::create_directory_symlink(other, dir);
        },
        false},
+      {"the folder read-only",
+       [](const std::string& dir, const std::string&) {
+         fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+       },
+       false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
+    if (fs::exists(folder)) {
+      fs::permissions(folder, fs::perms::owner_all);
+    }
     fs::remove_all(state);
     fs::remove_all(elsewhere);
     fs::create_directories(folder);
     row.make(folder, elsewhere);
+    const unsigned folderMode = mode(folder);
 
-    const ChildResult result = start(10);
+    const ChildResult result = start(10, failing());
 
     EXPECT_EQ(1, result.exitCode) << result.describe();
     if (fs::is_regular_file(elsewhere)) {
       EXPECT_EQ("kept\n", childprocess::readFile(elsewhere));
-    } else {
+    } else if (fs::is_directory(elsewhere)) {
       EXPECT_TRUE(fs::is_empty(elsewhere));
     }
-    EXPECT_EQ(row.logged, fs::is_regular_file(fs::symlink_status(logPath)));
+    if (!row.logged) {
+      EXPECT_EQ(folderMode, mode(folder));
+    }
     const std::string alert = childprocess::readFile(alerts);
+    EXPECT_EQ(row.logged, !logNamedBy(alert).empty()) << alert;
     if (!row.logged) {
       EXPECT_EQ("Tool: Failed to launch JVM\n", alert);
     }
   }
+  fs::permissions(folder, fs::perms::owner_all);
 }
 
 }  // namespace

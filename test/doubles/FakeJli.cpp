@@ -29,6 +29,11 @@
 //                            thread) first writes <n> bytes to standard
 //                            error: the lines "stderr line 1", "stderr
 //                            line 2"..., the last one cut at the bound
+//   FAKE_JLI_CHILD=<command> that call then starts /bin/sh -c <command>
+//                            with the process's streams and leaves it
+//                            running, as an application starts a helper
+//   FAKE_JLI_WAIT=<file>     that call then waits until <file> exists
+//   FAKE_JLI_KILL=1          that call then ends the process by SIGKILL
 //   FAKE_JLI_VM=1            that call then creates a JVM: the library's
 //                            JNI_GetCreatedJavaVMs reports one from then
 //                            on, and the library is made global, as the
@@ -60,15 +65,20 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #if defined(__linux__)
 #include <sys/syscall.h>
 #endif
+
+extern char** environ;
 
 namespace {
 
@@ -274,11 +284,41 @@ void createVm() {
   }
 }
 
+// A helper program of the application's, which inherits its streams.
+void startChild(const char* command) {
+  static char shell[] = "/bin/sh";
+  static char option[] = "-c";
+  char* const argv[] = {shell, option, const_cast<char*>(command), nullptr};
+  pid_t pid = 0;
+  if (posix_spawn(&pid, shell, nullptr, nullptr, argv, environ) != 0) {
+    fprintf(stderr, "fake JLI: cannot start the child\n");
+    exit(91);
+  }
+}
+
+void waitForFile(const char* path) {
+  const struct timespec interval = {0, 5 * 1000 * 1000};
+  for (int waited = 0; access(path, F_OK) != 0 && waited < 12000; ++waited) {
+    nanosleep(&interval, nullptr);
+  }
+}
+
 // What the runtime does once it runs the application.
 void runApplication() {
   const char* stderrSize = getenv("FAKE_JLI_STDERR");
   if (stderrSize != nullptr) {
     writeStandardError(strtoul(stderrSize, nullptr, 10));
+  }
+  const char* child = getenv("FAKE_JLI_CHILD");
+  if (child != nullptr) {
+    startChild(child);
+  }
+  const char* wait = getenv("FAKE_JLI_WAIT");
+  if (wait != nullptr) {
+    waitForFile(wait);
+  }
+  if (getenv("FAKE_JLI_KILL") != nullptr) {
+    kill(getpid(), SIGKILL);
   }
   if (getenv("FAKE_JLI_VM") != nullptr) {
     createVm();

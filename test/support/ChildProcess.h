@@ -46,7 +46,8 @@ class ChildEnv {
           "CLASSPATH",           "FAKE_JLI_RECORD",   "FAKE_JLI_ENV",
           "FAKE_JLI_RESULT",     "FAKE_JLI_DLSYM",    "FAKE_JLI_REENTER",
           "FAKE_JLI_REMOVE",     "FAKE_JLI_RESTART",  "FAKE_JLI_STDERR",
-          "FAKE_JLI_VM",         "FAKE_JLI_EXIT",     "WRAPKIN_RESTART_MARK",
+          "FAKE_JLI_VM",         "FAKE_JLI_EXIT",     "FAKE_JLI_CHILD",
+          "FAKE_JLI_WAIT",       "FAKE_JLI_KILL",     "WRAPKIN_RESTART_MARK",
           "WRAPKIN_TEST_ALERTS", "XDG_CONFIG_HOME",   "XDG_STATE_HOME"}) {
       env.vars.erase(name);
     }
@@ -155,8 +156,11 @@ inline pid_t spawn(FileActions& actions, const std::vector<std::string>& argv,
 
 // Where a child's standard error goes: a file (as a script's "2>log"), a
 // pipe (as "2>&1 | less"), or the null device, where the Finder and the
-// Dock put it. The result holds what the first two received.
-enum class ErrorOutput { File, Pipe, NullDevice };
+// Dock put it. The result holds what the first two received. With
+// PipeWithOutput standard output goes into the same pipe, and with Finder
+// onto the null device too, as the Finder and the Dock start an
+// application.
+enum class ErrorOutput { File, Pipe, NullDevice, PipeWithOutput, Finder };
 
 // Runs `argv[0]` (a path, not looked up on PATH) with `argv` and `env`, its
 // standard input empty, its standard output captured and its standard error
@@ -173,17 +177,26 @@ inline ChildResult runChild(
   childprocess::FileActions actions;
   posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null",
                                    O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(actions.get(), STDOUT_FILENO,
-                                   outPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const bool piped = errorOutput == ErrorOutput::Pipe ||
+                     errorOutput == ErrorOutput::PipeWithOutput;
   int errPipe[2] = {-1, -1};
-  if (errorOutput == ErrorOutput::Pipe) {
+  if (piped) {
     if (pipe(errPipe) != 0) {
       throw std::runtime_error("pipe failed");
     }
     for (int fd : errPipe) {
       fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
+  }
+  if (errorOutput == ErrorOutput::PipeWithOutput) {
+    posix_spawn_file_actions_adddup2(actions.get(), errPipe[1], STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(
+        actions.get(), STDOUT_FILENO,
+        errorOutput == ErrorOutput::Finder ? "/dev/null" : outPath.c_str(),
+        O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+  if (piped) {
     posix_spawn_file_actions_adddup2(actions.get(), errPipe[1], STDERR_FILENO);
   } else {
     posix_spawn_file_actions_addopen(
@@ -204,16 +217,16 @@ inline ChildResult runChild(
     throw;
   }
   // Read while the child runs, so that it never waits for a full pipe.
-  std::string piped;
+  std::string pipedText;
   std::thread pipeReader;
-  if (errorOutput == ErrorOutput::Pipe) {
+  if (piped) {
     close(errPipe[1]);
-    pipeReader = std::thread([&piped, fd = errPipe[0]] {
+    pipeReader = std::thread([&pipedText, fd = errPipe[0]] {
       char buffer[4096];
       ssize_t n;
       while ((n = read(fd, buffer, sizeof(buffer))) > 0 ||
              (n < 0 && errno == EINTR)) {
-        piped.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+        pipedText.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
       }
       close(fd);
     });
@@ -245,8 +258,6 @@ inline ChildResult runChild(
     pipeReader.join();
   }
   result.out = childprocess::readFile(outPath);
-  result.err = errorOutput == ErrorOutput::Pipe
-                   ? piped
-                   : childprocess::readFile(errPath);
+  result.err = piped ? pipedText : childprocess::readFile(errPath);
   return result;
 }

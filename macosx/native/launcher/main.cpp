@@ -8,6 +8,7 @@
 #include "ErrorAlertLogAppender.h"
 #include "FileUtils.h"
 #include "JvmLauncher.h"
+#include "RuntimeWords.h"
 #include "StderrLog.h"
 #include "SysInfo.h"
 #include "app.h"
@@ -38,7 +39,7 @@ void launchJvm() {
 // from the Finder or the Dock reaches no one: there it goes to a log of the
 // user's instead. A start whose standard error someone reads pays one check.
 // Not when the Linux runtime may start the launcher anew: the new program
-// would write into a pipe that no one reads any more.
+// would not know of the log, and could not tell what it holds.
 void logStandardErrorIfNoOneReadsIt(const std::string& launcherPath) {
   if (!SysInfo::isWrittenToNoOne(kStandardErrorFd) ||
       SysInfo::isRuntimeRestartPossible()) {
@@ -47,16 +48,37 @@ void logStandardErrorIfNoOneReadsIt(const std::string& launcherPath) {
   const std::string logDir = SysInfo::getUserLogDir();
   if (!logDir.empty()) {
     const std::string name = FileUtils::basename(launcherPath);
-    StderrLog::start(FileUtils::combinePath(logDir, name), name);
+    StderrLog::start(FileUtils::combinePath(logDir, name), name,
+                     launcherPath);
   }
+}
+
+// Whether the runtime, which is ending the process, could not start the
+// application: it created no JVM, or it refused the application's entry
+// point, which only its words in the log tell (from a terminal the user
+// reads them there).
+bool isEndingWithFailedStart() {
+  return Jvm::isEndingWithoutJvm() ||
+         (Jvm::isEndingInsideLaunch() &&
+          RuntimeWords::refuseTheEntryPoint(StderrLog::tail().lines));
 }
 
 // Once, when the process ends, on whichever thread ends it.
 void atProcessEnd() {
-  if (Jvm::isEndingWithoutJvm()) {
+  if (isEndingWithFailedStart()) {
     app::launch(std::nothrow, Jvm::raiseEndWithoutJvm, &errorAlertLogAppender);
   }
   StderrLog::finish();
+}
+
+// In the keeper of the log: the start's process ended without its exit
+// handlers. When the JVM failed while it initialised, the runtime ended the
+// process at once and the launcher could not say so; the keeper says it for
+// it, in the log and in the alert.
+void reportStartEndedByJvm(const std::vector<std::string>& lastLines) {
+  if (RuntimeWords::tellOfFailedJvmStart(lastLines)) {
+    app::launch(std::nothrow, Jvm::raiseEndWithoutJvm, &errorAlertLogAppender);
+  }
 }
 
 void initJvmLauncher() {
@@ -101,5 +123,9 @@ JVM_LAUNCHER_EXPORT int main(int argc, char* argv[]) {
 
   SysInfo::argc = argc;
   SysInfo::argv = argv;
+  // A start from the Finder left this process to keep its log.
+  if (StderrLog::isStartedAsKeeper(argc, argv)) {
+    return StderrLog::keep(argv, reportStartEndedByJvm);
+  }
   return app::launch(std::nothrow, initJvmLauncher, &errorAlertLogAppender);
 }

@@ -50,8 +50,15 @@ class Jvm {
   // end, System.exit, and an end after JLI_Launch returned are none.
   static bool isEndingWithoutJvm();
 
-  // Raises the failure that isEndingWithoutJvm() tells of, as the launch
-  // raises a non-zero JLI_Launch result.
+  // For the end of the process: whether a launch of this process called
+  // JLI_Launch and none of those calls returned, JVM or not: the runtime
+  // ends the process itself, for System.exit or when it could not start the
+  // application.
+  static bool isEndingInsideLaunch();
+
+  // Raises the failure of a start that the runtime ended (isEndingWithoutJvm,
+  // or a refusal that only its words tell of), as the launch raises a
+  // non-zero JLI_Launch result.
   [[noreturn]] static void raiseEndWithoutJvm();
 
   // Sets the environment pairs in this process.

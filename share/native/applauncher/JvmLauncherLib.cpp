@@ -262,7 +262,11 @@ void Jvm::launch() {
 }
 
 bool Jvm::isEndingWithoutJvm() {
-  return jliLaunchCalled && !jliLaunchReturned && !runtimeHasJvm();
+  return isEndingInsideLaunch() && !runtimeHasJvm();
+}
+
+bool Jvm::isEndingInsideLaunch() {
+  return jliLaunchCalled && !jliLaunchReturned;
 }
 
 void Jvm::raiseEndWithoutJvm() {

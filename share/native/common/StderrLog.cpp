@@ -47,5 +47,12 @@ void LastLines::endLine() {
 }
 
 bool LastLines::isShown(const std::string& line) const {
-  return !line.empty() && line.front() != '\t';
+  if (line.empty() || line.front() != '\t') {
+    return !line.empty();
+  }
+  // A frame, however deep in a chain of causes; the line of a cause that
+  // the runtime indents (java.lang.UnsupportedClassVersionError: ...) stays.
+  const std::size_t text = line.find_first_not_of('\t');
+  return text != std::string::npos && line.compare(text, 3, "at ") != 0 &&
+         line.compare(text, 4, "... ") != 0;
 }

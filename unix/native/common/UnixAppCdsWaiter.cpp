@@ -16,8 +16,8 @@
 #include "AppCdsWaiter.h"
 #include "CacheDir.h"
 #include "ClassPathLog.h"
+#include "DetachedSpawn.h"
 #include "FileUtils.h"
-#include "SpawnDescriptors.h"
 
 extern char** environ;
 
@@ -96,67 +96,6 @@ bool isOptionVariable(const char* entry) {
     }
   }
   return false;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& strings) {
-  std::vector<char*> pointers;
-  for (std::string& s : strings) {
-    pointers.push_back(&s[0]);
-  }
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-// Starts `program` in a session of its own, with every signal's default
-// action and none blocked (the JVM's thread that exits blocks some), its
-// standard streams on the null device, `passed` as descriptor 3 and no
-// other descriptor of this process.
-bool spawnDetached(const std::string& program, char* const argv[],
-                   char* const envp[], int passed) {
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  if (posix_spawn_file_actions_init(&actions) != 0) {
-    return false;
-  }
-  if (posix_spawnattr_init(&attributes) != 0) {
-    posix_spawn_file_actions_destroy(&actions);
-    return false;
-  }
-  short flags = POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF |
-                POSIX_SPAWN_SETSIGMASK;
-  sigset_t all;
-  sigfillset(&all);
-  sigdelset(&all, SIGKILL);
-  sigdelset(&all, SIGSTOP);
-  sigset_t none;
-  sigemptyset(&none);
-  // dup2 onto the same number would leave the descriptor close-on-exec.
-  const int source = passed == kLockDescriptor
-                         ? fcntl(passed, F_DUPFD_CLOEXEC, kLockDescriptor + 1)
-                         : passed;
-  pid_t pid = 0;
-  const bool started =
-      source >= 0 &&
-      posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null",
-                                       O_RDONLY, 0) == 0 &&
-      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null",
-                                       O_WRONLY, 0) == 0 &&
-      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null",
-                                       O_WRONLY, 0) == 0 &&
-      posix_spawn_file_actions_adddup2(&actions, source, kLockDescriptor) ==
-          0 &&
-      keepOnlyGivenDescriptors(kLockDescriptor + 1, &actions, &flags) &&
-      posix_spawnattr_setsigdefault(&attributes, &all) == 0 &&
-      posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
-      posix_spawnattr_setflags(&attributes, flags) == 0 &&
-      posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, envp) ==
-          0;
-  if (source != passed && source >= 0) {
-    close(source);
-  }
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  return started;
 }
 
 // SIGTERM to the waiter ends the dump too: they share a process group, of
@@ -261,8 +200,11 @@ bool start(const AppCdsStore::Completion& completion, int lockDescriptor) {
   }
   env.push_back(std::string(kWaiterMark) + "=" +
                 std::to_string(static_cast<long>(getpid())));
+  // Its standard streams on the null device, the lock as descriptor 3.
+  std::vector<int> descriptors(kLockDescriptor + 1, -1);
+  descriptors[kLockDescriptor] = lockDescriptor;
   return spawnDetached(completion.launcher, pointersTo(args).data(),
-                       pointersTo(env).data(), lockDescriptor);
+                       pointersTo(env).data(), descriptors);
 }
 
 bool isStartedAsWaiter(int argc, char** argv) {

@@ -2,64 +2,96 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "DetachedSpawn.h"
+#include "Descriptors.h"
 #include "FileUtils.h"
+#include "LogFolder.h"
 #include "StderrLog.h"
+#include "StderrLogChannel.h"
+#include "SysInfo.h"
 
-// Why a pipe and a thread: a file on descriptor 2 could not be bounded, since
-// the runtime, the application and the programs it starts all write to it
-// directly. Through a pipe the launcher sees every byte: a thread of its own
-// copies what arrives into the log, up to the bound, and keeps the last
-// lines. Whoever needs those lines (the alert, the end of the process) first
-// logs what waits in the pipe, under the lock that the thread takes for each
-// read, so that nothing written before is missed. The runtime may end the
-// process from any thread at any moment, and its exit handlers then only
-// take that lock, which the thread holds for one bounded round at a time and
-// never while it waits for more. The thread may go on running while the
-// process ends, so what it uses is never freed.
+extern char** environ;
+
+// Why a pipe and a process: a file on descriptor 2 could not be bounded,
+// since the runtime, the application and the programs it starts all write to
+// it directly. Through a pipe every byte passes the keeper, which logs it up
+// to the bound and keeps the last lines. The keeper is a process of its own
+// so that it outlives the start: nothing waiting in the pipe is lost when
+// the start is killed, and programs that inherited the pipe keep a reader
+// after the start ended. The start only asks the keeper for the last lines
+// when a failure is reported, and never waits for it otherwise.
 
 namespace {
 
+constexpr int kStandardOutputFd = 1;
 constexpr int kStandardErrorFd = 2;
 
-// Enough for "Unrecognized VM option ..." or an exception's first line, and
-// few enough for an alert.
-constexpr std::size_t kTailLines = 10;
-constexpr std::size_t kTailLineSize = 300;
+// How long a start waits for an answer: enough for a keeper that has yet to
+// start on a busy machine; a stopped one holds up a failed start's report
+// no longer.
+constexpr int kAnswerTimeoutMs = 10000;
 
-// A writer that never stops must not hold up whoever waits for the lock.
-constexpr std::size_t kMaxDrain = 4 * 1024 * 1024;
+// More than an answer can hold.
+constexpr std::uint32_t kMaxAnswerSize = 64 * 1024;
 
-constexpr char kDroppedLine[] =
-    "[The log holds 10 MiB at most: the rest of this start's output is "
-    "dropped]\n";
-// The line, and the line feed that may have to go before it.
-constexpr std::size_t kDroppedLineRoom = sizeof(kDroppedLine);
+// Closes a descriptor on every way out, unless released.
+class OwnedFd {
+ public:
+  explicit OwnedFd(int owned = -1) : fd(owned) {}
+  ~OwnedFd() {
+    if (fd >= 0) {
+      close(fd);
+    }
+  }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+
+  int get() const { return fd; }
+  int release() {
+    const int released = fd;
+    fd = -1;
+    return released;
+  }
+
+ private:
+  int fd;
+};
+
+// What a standard descriptor was before it went into the log.
+struct SavedDescriptor {
+  bool redirected = false;
+  int copy = -1;  // -1 when it was closed
+};
 
 struct Log {
-  // A copy of the process made by fork has the log but not the thread, and
-  // perhaps the lock taken: it leaves both alone.
+  // A copy of the process made by fork has the log's socket but must leave
+  // the conversation to its parent.
   const pid_t owner = getpid();
-  int pipeIn = -1;  // non-blocking
-  int file = -1;
-  int savedStderr = -1;  // -1 when descriptor 2 was closed
   std::string path;
+  SavedDescriptor savedStderr;
+  SavedDescriptor savedStdout;
 
-  // Taken for every read of the pipe; guards what follows.
+  // Set when the keeper could not be started: then there is no log.
+  std::atomic<bool> keeperMissing{false};
+
+  // Guards the conversation with the keeper.
   std::mutex lock;
-  std::size_t logged = 0;
-  bool full = false;
-  bool atLineStart = true;
-  LastLines lastLines{kTailLines, kTailLineSize};
+  int channel = -1;
 };
 
 Log* theLog = nullptr;
@@ -69,229 +101,230 @@ Log* ownLog() {
   return log != nullptr && log->owner == getpid() ? log : nullptr;
 }
 
-bool writeAll(int fd, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, bytes, size);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-void logBytes(Log& log, const char* bytes, std::size_t size) {
-  log.lastLines.add(bytes, size);
-  if (log.full) {
-    return;
-  }
-  const std::size_t kept =
-      std::min(size, StderrLog::kMaxLogSize - kDroppedLineRoom - log.logged);
-  const bool written = writeAll(log.file, bytes, kept);
-  log.logged += kept;
-  if (kept > 0) {
-    log.atLineStart = bytes[kept - 1] == '\n';
-  }
-  if (written && kept == size) {
-    return;
-  }
-  // A file that refuses bytes (a full disk) gets no more; the pipe is still
-  // read, so that no writer waits for good.
-  log.full = true;
-  if (written && (log.atLineStart || writeAll(log.file, "\n", 1))) {
-    writeAll(log.file, kDroppedLine, sizeof(kDroppedLine) - 1);
-  }
-}
-
-// Logs what waits in the pipe, `limit` bytes at most. False once no one can
-// write to the pipe any more.
-bool drain(Log& log, std::size_t limit) {
-  char buffer[16 * 1024];
-  for (std::size_t drained = 0; drained < limit;) {
-    const ssize_t n = read(log.pipeIn, buffer, sizeof(buffer));
-    if (n > 0) {
-      logBytes(log, buffer, static_cast<std::size_t>(n));
-      drained += static_cast<std::size_t>(n);
-    } else if (n == 0 || errno != EINTR) {
-      return n < 0 && errno == EAGAIN;
-    }
-  }
-  return true;
-}
-
-void copyUntilClosed(Log* log) {
-  for (;;) {
-    pollfd readable = {log->pipeIn, POLLIN, 0};
-    if (poll(&readable, 1, -1) < 0 && errno != EINTR) {
-      return;
-    }
-    const std::lock_guard<std::mutex> guard(log->lock);
-    if (!drain(*log, kMaxDrain)) {
-      return;
-    }
-  }
-}
-
-// The thread has no business with signals: the runtime's handlers expect
-// its own threads, or the one that started it.
-bool startCopying(Log* log) {
-  sigset_t all;
-  sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  bool started = true;
-  try {
-    std::thread(copyUntilClosed, log).detach();
-  } catch (const std::exception&) {
-    started = false;
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return started;
-}
-
-// `fd` as a descriptor above the standard three that programs the
-// application starts do not inherit: with descriptor 2 closed, the system
-// hands that out first. -1 for -1.
-int privateDescriptor(int fd) {
-  if (fd > kStandardErrorFd) {
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-    return fd;
-  }
-  if (fd < 0) {
-    return -1;
-  }
-  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kStandardErrorFd + 1);
-  close(fd);
-  return moved;
-}
-
-// The folder, when it is one (not a link to one) and the user's own; made
-// theirs alone.
-int openOwnFolder(const std::string& dir) {
-  const int fd = privateDescriptor(
-      open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd < 0) {
-    return -1;
-  }
-  struct stat status;
-  if (fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode) ||
-      status.st_uid != geteuid() ||
-      ((status.st_mode & 07777) != 0700 && fchmod(fd, 0700) != 0)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// A new, empty "<name>.log" in `dir`, the previous one kept as
-// "<name>.log.1"; -1 when there can be none.
-int createLogFile(const std::string& dir, const std::string& fileName) {
-  std::string failure;
-  if (!FileUtils::createDirectories(dir, failure)) {
-    return -1;
-  }
-  const int folder = openOwnFolder(dir);
-  if (folder < 0) {
-    return -1;
-  }
-  // Moves a link as a link; O_EXCL then refuses anything that is in the
-  // way, a link planted since included.
-  renameat(folder, fileName.c_str(), folder, (fileName + ".1").c_str());
-  const int file = privateDescriptor(
-      openat(folder, fileName.c_str(),
-             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  close(folder);
-  // The umask may have taken more than the group's and others' bits.
-  if (file >= 0) {
-    fchmod(file, 0600);
-  }
-  return file;
-}
-
-bool openPipe(Log& log, int& pipeOut) {
-  int ends[2];
-  if (pipe(ends) != 0) {
+// Points `fd` at `target`, keeping a copy of what it was. False when an
+// open descriptor cannot be kept or moved.
+bool redirect(int fd, int target, SavedDescriptor& saved) {
+  saved.copy = fcntl(fd, F_DUPFD_CLOEXEC, kStandardErrorFd + 1);
+  if (saved.copy < 0 && errno != EBADF) {
     return false;
   }
-  log.pipeIn = privateDescriptor(ends[0]);
-  pipeOut = privateDescriptor(ends[1]);
-  return log.pipeIn >= 0 && pipeOut >= 0 &&
-         fcntl(log.pipeIn, F_SETFL, O_NONBLOCK) == 0;
+  saved.redirected = dup2(target, fd) >= 0;
+  if (!saved.redirected && saved.copy >= 0) {
+    close(saved.copy);
+    saved.copy = -1;
+  }
+  return saved.redirected;
 }
 
-// False when descriptor 2 is open and cannot be kept; a closed one is kept
-// as -1.
-bool saveStderr(Log& log) {
-  log.savedStderr =
-      fcntl(kStandardErrorFd, F_DUPFD_CLOEXEC, kStandardErrorFd + 1);
-  return log.savedStderr >= 0 || errno == EBADF;
+// A descriptor where it was before start(). One that was closed becomes the
+// null device, so that no file opened later turns into it.
+void restore(int fd, SavedDescriptor& saved) {
+  if (!saved.redirected) {
+    return;
+  }
+  if (saved.copy >= 0) {
+    dup2(saved.copy, fd);
+    close(saved.copy);
+    saved.copy = -1;
+  } else {
+    const int nullDevice = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (nullDevice >= 0) {
+      dup2(nullDevice, fd);
+      close(nullDevice);
+    }
+  }
+  saved.redirected = false;
 }
 
-void closeAll(const Log& log, int pipeOut) {
-  for (int fd : {log.pipeIn, pipeOut, log.file, log.savedStderr}) {
+// What starting the keeper takes, made ready on the start's thread: the
+// launcher changes its environment later, while the keeper may still be on
+// its way.
+struct KeeperStart {
+  std::string program;
+  std::vector<std::string> args;
+  std::vector<std::string> env;
+  std::vector<int> descriptors;  // closed here once the keeper has them
+  Log* log = nullptr;
+  bool withStdout = false;
+};
+
+std::unique_ptr<KeeperStart> prepareKeeper(const std::string& program,
+                                           const std::string& name,
+                                           const std::string& logPath) {
+  std::unique_ptr<KeeperStart> start(new KeeperStart());
+  start->program = program;
+  start->args.resize(StderrLogChannel::kArgumentCount);
+  start->args[StderrLogChannel::kTitle] = name + " (log)";
+  start->args[StderrLogChannel::kLogPath] = logPath;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    start->env.push_back(*entry);
+  }
+  start->env.push_back(std::string(StderrLogChannel::kKeeperMark) + "=1");
+  start->descriptors.assign(StderrLogChannel::kDescriptorCount, -1);
+  return start;
+}
+
+// Without a keeper nothing reads the pipe: the standard descriptors go back
+// to the null device, where they were (a log is only started for those
+// that reach no one), and there is no log.
+void doWithoutKeeper(const KeeperStart& start) {
+  start.log->keeperMissing = true;
+  const int nullDevice = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (nullDevice >= 0) {
+    dup2(nullDevice, kStandardErrorFd);
+    if (start.withStdout) {
+      dup2(nullDevice, kStandardOutputFd);
+    }
+    close(nullDevice);
+  }
+}
+
+void startKeeper(std::unique_ptr<KeeperStart> start) {
+  const bool started =
+      spawnDetached(start->program, pointersTo(start->args).data(),
+                    pointersTo(start->env).data(), start->descriptors);
+  if (!started) {
+    doWithoutKeeper(*start);
+  }
+  for (int fd : start->descriptors) {
     if (fd >= 0) {
       close(fd);
     }
   }
 }
 
-// Standard error where it was before start(). One that was closed is
-// closed again when start() takes back what it did, and becomes the null
-// device at the end, so that no file opened later turns into descriptor 2.
-void restoreStderr(const Log& log, bool keepClosed) {
-  if (log.savedStderr >= 0) {
-    dup2(log.savedStderr, kStandardErrorFd);
-  } else if (keepClosed) {
-    close(kStandardErrorFd);
-  } else {
-    const int nullDevice = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (nullDevice >= 0) {
-      dup2(nullDevice, kStandardErrorFd);
-      close(nullDevice);
+// The start goes on while a thread of its own waits for the system to start
+// the keeper: on a busy machine that takes a while. The thread has no
+// business with signals.
+void startKeeperAside(std::unique_ptr<KeeperStart> start) {
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  try {
+    std::thread(
+        [](KeeperStart* owned) {
+          startKeeper(std::unique_ptr<KeeperStart>(owned));
+        },
+        start.get())
+        .detach();
+    start.release();
+  } catch (const std::exception&) {
+    startKeeper(std::move(start));
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// Reads exactly `size` bytes, each within the time the keeper has.
+bool receiveAll(int fd, char* bytes, std::size_t size) {
+  while (size > 0) {
+    pollfd readable = {fd, POLLIN, 0};
+    const int ready = poll(&readable, 1, kAnswerTimeoutMs);
+    const ssize_t n = ready > 0 ? read(fd, bytes, size) : -1;
+    if (n > 0) {
+      bytes += n;
+      size -= static_cast<std::size_t>(n);
+    } else if (!(n < 0 && errno == EINTR)) {
+      return false;
     }
   }
+  return true;
+}
+
+// The keeper's answer to a tail request; false when there is none.
+bool askForLastLines(int channel, std::vector<std::string>& lines) {
+  const char request = StderrLogChannel::kTailRequest;
+  std::uint32_t size = 0;
+  char header[sizeof(size)];
+  if (!StderrLogChannel::sendAll(channel, &request, 1) ||
+      !receiveAll(channel, header, sizeof(header))) {
+    return false;
+  }
+  std::memcpy(&size, header, sizeof(size));
+  if (size > kMaxAnswerSize) {
+    return false;
+  }
+  std::string text(size, '\0');
+  if (!receiveAll(channel, &text[0], text.size())) {
+    return false;
+  }
+  for (std::size_t start = 0, end; (end = text.find('\n', start)) !=
+                                   std::string::npos;
+       start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return true;
 }
 
 }  // namespace
 
 namespace StderrLog {
 
-bool start(const std::string& dir, const std::string& name) {
+bool start(const std::string& dir, const std::string& name,
+           const std::string& keeperProgram) {
   if (theLog != nullptr) {
     return false;
   }
-  const std::string fileName = name + ".log";
-  Log* const log = new Log();
-  log->path = FileUtils::combinePath(dir, fileName);
-  log->file = createLogFile(dir, fileName);
-  int pipeOut = -1;
-  if (log->file >= 0 && openPipe(*log, pipeOut) && saveStderr(*log) &&
-      dup2(pipeOut, kStandardErrorFd) >= 0) {
-    close(pipeOut);
-    pipeOut = -1;
-    if (startCopying(log)) {
-      theLog = log;
-      return true;
-    }
-    restoreStderr(*log, true);
+  const LogFolder::NewLog file = LogFolder::create(dir, name);
+  OwnedFd logFile(file.fd);
+  int ends[2];
+  if (logFile.get() < 0 || pipe(ends) != 0) {
+    return false;
   }
-  closeAll(*log, pipeOut);
-  delete log;
-  return false;
+  OwnedFd pipeIn(Descriptors::privateDescriptor(ends[0]));
+  const OwnedFd pipeOut(Descriptors::privateDescriptor(ends[1]));
+  if (pipeIn.get() < 0 || pipeOut.get() < 0 ||
+      socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) {
+    return false;
+  }
+  OwnedFd channel(Descriptors::privateDescriptor(ends[0]));
+  OwnedFd keeperChannel(Descriptors::privateDescriptor(ends[1]));
+  if (channel.get() < 0 || keeperChannel.get() < 0) {
+    return false;
+  }
+  StderrLogChannel::setNoSigpipe(channel.get());
+  std::unique_ptr<KeeperStart> keeper =
+      prepareKeeper(keeperProgram, name, file.path);
+
+  std::unique_ptr<Log> log(new Log());
+  log->path = file.path;
+  if (!redirect(kStandardErrorFd, pipeOut.get(), log->savedStderr) ||
+      (SysInfo::isWrittenToNoOne(kStandardOutputFd) &&
+       !redirect(kStandardOutputFd, pipeOut.get(), log->savedStdout))) {
+    restore(kStandardErrorFd, log->savedStderr);
+    restore(kStandardOutputFd, log->savedStdout);
+    return false;
+  }
+  log->channel = channel.release();
+  theLog = log.release();
+
+  // What is written until the keeper reads waits in the pipe.
+  keeper->log = theLog;
+  keeper->withStdout = theLog->savedStdout.redirected;
+  keeper->descriptors[StderrLogChannel::kPipe] = pipeIn.release();
+  keeper->descriptors[StderrLogChannel::kChannel] = keeperChannel.release();
+  keeper->descriptors[StderrLogChannel::kLogFile] = logFile.release();
+  startKeeperAside(std::move(keeper));
+  return true;
 }
 
 Tail tail() {
-  Log* const log = ownLog();
-  if (log == nullptr) {
-    return Tail();
+  Tail result;
+  if (StderrLogChannel::keeperTail(result)) {
+    return result;
   }
+  Log* const log = ownLog();
+  if (log == nullptr || log->keeperMissing) {
+    return result;
+  }
+  result.path = log->path;
   const std::lock_guard<std::mutex> guard(log->lock);
-  drain(*log, kMaxDrain);
-  return Tail{log->path, log->lastLines.get()};
+  // An answer cut short would leave the rest of it in the way of the next.
+  if (log->channel >= 0 && !askForLastLines(log->channel, result.lines)) {
+    close(log->channel);
+    log->channel = -1;
+  }
+  return result;
 }
 
 void finish() {
@@ -299,9 +332,15 @@ void finish() {
   if (log == nullptr) {
     return;
   }
-  restoreStderr(*log, false);
+  restore(kStandardErrorFd, log->savedStderr);
+  restore(kStandardOutputFd, log->savedStdout);
   const std::lock_guard<std::mutex> guard(log->lock);
-  drain(*log, kMaxDrain);
+  if (log->channel >= 0) {
+    const char farewell = StderrLogChannel::kFarewell;
+    StderrLogChannel::sendAll(log->channel, &farewell, 1);
+    close(log->channel);
+    log->channel = -1;
+  }
 }
 
 }  // namespace StderrLog
