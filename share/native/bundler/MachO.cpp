@@ -13,12 +13,6 @@ constexpr std::uint32_t kThinMagics[] = {
     0xFEEDFACF,  // 64 bits, big-endian
     0xCFFAEDFE,  // 64 bits, little-endian
 };
-constexpr std::uint32_t kFatMagic = 0xCAFEBABE;  // also a class file's
-constexpr std::uint32_t kFat64Magic = 0xCAFEBABF;
-constexpr std::uint32_t kFatHeaderSize = 8;
-constexpr std::uint32_t kFatArchSize = 20;
-constexpr std::uint32_t kFat64ArchSize = 32;
-constexpr std::uint32_t kFirstClassFileMajorVersion = 45;
 
 std::uint32_t bigEndian(const unsigned char* bytes) {
   return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
@@ -38,21 +32,22 @@ bool isMachOStart(const unsigned char* bytes, std::size_t count,
       return true;
     }
   }
-  if ((magic != kFatMagic && magic != kFat64Magic) || count < kFatHeaderSize) {
+  if ((magic != MachOFat::kMagic && magic != MachOFat::kMagic64) ||
+      count < MachOFat::kHeaderSize) {
     return false;
   }
   const std::uint32_t architectures = bigEndian(bytes + 4);
-  if (architectures == 0 || architectures >= kFirstClassFileMajorVersion) {
+  if (!MachOFat::isArchitectureCount(architectures)) {
     return false;
   }
   const std::uint32_t archSize =
-      magic == kFatMagic ? kFatArchSize : kFat64ArchSize;
-  return size >= kFatHeaderSize + architectures * archSize;
+      magic == MachOFat::kMagic ? MachOFat::kArchSize : MachOFat::kArch64Size;
+  return size >= MachOFat::kHeaderSize + architectures * archSize;
 }
 
 bool isMachO(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  unsigned char header[kFatHeaderSize] = {};
+  unsigned char header[MachOFat::kHeaderSize] = {};
   in.read(reinterpret_cast<char*>(header), sizeof header);
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);

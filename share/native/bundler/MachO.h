@@ -4,6 +4,22 @@
 #include <cstdint>
 #include <filesystem>
 
+// The header of a fat (universal) file, big-endian: its magic, its count of
+// architectures, then a table entry per architecture.
+namespace MachOFat {
+constexpr std::uint32_t kMagic = 0xCAFEBABE;  // also a Java class file's
+constexpr std::uint32_t kMagic64 = 0xCAFEBABF;
+constexpr std::uint32_t kHeaderSize = 8;
+constexpr std::uint32_t kArchSize = 20;
+constexpr std::uint32_t kArch64Size = 32;
+
+// Whether the number after the magic counts architectures rather than
+// being a class file's minor and major version, which starts at 45.
+constexpr bool isArchitectureCount(std::uint32_t number) {
+  return number > 0 && number < 45;
+}
+}  // namespace MachOFat
+
 // Whether `path` is a Mach-O file, by its first bytes: thin, of 32 or 64
 // bits in either byte order, or fat (universal), of 32 or 64 bits. A fat
 // file starts with the bytes of a Java class file, CA FE BA BE; the next

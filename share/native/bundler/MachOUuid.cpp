@@ -17,11 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t kFatMagic = 0xCAFEBABE;
-constexpr std::uint32_t kFat64Magic = 0xCAFEBABF;
-constexpr std::uint32_t kFatArchSize = 20;
-constexpr std::uint32_t kFat64ArchSize = 32;
-constexpr std::uint32_t kFirstClassFileMajorVersion = 45;  // as isMachO
 constexpr std::uint32_t kMachO64Magic = 0xFEEDFACF;  // little-endian slices
 constexpr std::uint32_t kMachO64HeaderSize = 32;
 constexpr std::uint32_t kLcUuid = 0x1B;
@@ -86,24 +81,27 @@ struct Slice {
 
 // The slices of a fat file, the whole of a thin one, none of anything else.
 std::vector<Slice> slicesOf(const std::string& image) {
-  if (image.size() < 8) {
+  if (image.size() < MachOFat::kHeaderSize) {
     return {};
   }
   const std::uint32_t magic = big32(image, 0);
-  if (magic != kFatMagic && magic != kFat64Magic) {
+  if (magic != MachOFat::kMagic && magic != MachOFat::kMagic64) {
     return {{0, image.size()}};  // thin, or no Mach-O: its header tells
   }
   const std::uint32_t count = big32(image, 4);
-  if (count == 0 || count >= kFirstClassFileMajorVersion) {
+  if (!MachOFat::isArchitectureCount(count)) {
     return {};  // a Java class file
   }
-  const bool wide = magic == kFat64Magic;
-  const std::uint32_t entrySize = wide ? kFat64ArchSize : kFatArchSize;
-  need(fits(8, std::uint64_t{count} * entrySize, image.size()),
+  const bool wide = magic == MachOFat::kMagic64;
+  const std::uint32_t entrySize =
+      wide ? MachOFat::kArch64Size : MachOFat::kArchSize;
+  need(fits(MachOFat::kHeaderSize, std::uint64_t{count} * entrySize,
+            image.size()),
        "its table of architectures runs past its end");
   std::vector<Slice> slices;
   for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint64_t entry = 8 + std::uint64_t{i} * entrySize;
+    const std::uint64_t entry =
+        MachOFat::kHeaderSize + std::uint64_t{i} * entrySize;
     const Slice slice =
         wide ? Slice{readNumber(image, entry + 8, 8, true),
                      readNumber(image, entry + 16, 8, true)}
